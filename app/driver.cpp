@@ -1,6 +1,8 @@
 #include "app/driver.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "d88/d88_reader.h"
 #include "extract/extract.h"
@@ -49,5 +51,12 @@ int runDriver(int argc, char** argv) {
   // Out before any file is created.
   std::fflush(stdout);
   reader.setSectorRange(1, extract::kSectorsPerTrack);
-  return extract::extractFiles(reader, imagePath) ? 0 : 1;
+  const bool allWritten = extract::extractFiles(reader, imagePath);
+  // A listing that could not be written in full is no success either.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    std::fprintf(stderr, "d88unpack: cannot write the listing: %s\n",
+                 std::strerror(errno));
+    return 1;
+  }
+  return allWritten ? 0 : 1;
 }
