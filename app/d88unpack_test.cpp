@@ -250,6 +250,50 @@ TEST(D88UnpackDriver, ArgumentsMediaAndMessages) {
   }
 }
 
+// Standard output is fully buffered when it is not a terminal, standard error
+// is not: on one stream, each refusal must still follow its listing line.
+TEST(D88UnpackDriver, RefusalFollowsItsListingLineOnOneStream) {
+  Pc98Disk disk;
+  disk.addFile("OK1", d88test::pattern(kBlock, 1));
+  disk.addEntry("..", 10, 10);
+  disk.addFile("OK2", d88test::pattern(kBlock, 2));
+
+  Sandbox box;
+  const std::string path = box.writeImage(d88test::build(disk.toImage()));
+  d88test::RunOptions options;
+  options.workDir = box.work;
+  const d88test::RunResult result = d88test::runProgram(
+      {"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>&1", d88test::toolPath(), path},
+      options);
+  EXPECT_EQ(result.out, kRecognised +
+                            "OK1     START:000a  END:000a  SIZE:0400\n"
+                            "..      START:000a  END:000a  SIZE:0400\n"
+                            "d88unpack: ..: unsafe file name, not written\n"
+                            "OK2     START:000b  END:000b  SIZE:0400\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 1);
+}
+
+// A listing that cannot be written is a failure even though the files are.
+TEST(D88UnpackDriver, ListingThatCannotBeWrittenEndsWithStatusOne) {
+  Pc98Disk disk;
+  disk.addFile("HELLO", d88test::text("hello, world\n"));
+
+  Sandbox box;
+  const std::string path = box.writeImage(d88test::build(disk.toImage()));
+  d88test::RunOptions options;
+  options.workDir = box.work;
+  const d88test::RunResult result = d88test::runProgram(
+      {"/bin/sh", "-c", "exec \"$0\" \"$1\" >/dev/full", d88test::toolPath(),
+       path},
+      options);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            "d88unpack: cannot write the listing: No space left on device\n");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_TRUE(sameTree(box.tree(), workHolding({{"HELLO", blocksOf(disk, 10, 10)}})));
+}
+
 // --- The listing and the files ---------------------------------------------
 
 TEST(D88UnpackExtract, TestEntryIsSectorsTwoToFiveOfTrackThree) {
