@@ -495,7 +495,7 @@ TEST(D88UnpackExtract, UnreadableDirectoryListsEmptyNamesAndRefusesThem) {
   std::string refusals;
   for (int j = 0; j < 320; ++j) {
     listing += "        START:0000  END:0000  SIZE:0400\n";
-    refusals += "d88unpack: : unsafe file name, not written\n";
+    refusals += "d88unpack: : empty file name, not written\n";
   }
   for (const Case& row : cases) {
     SCOPED_TRACE(row.name);
@@ -569,6 +569,7 @@ TEST(D88UnpackRefusals, UnsafeNamesLinksAndExtentsAreRefusedAndTheWalkGoesOn) {
   disk.addEntry("..", 10, 10);
   disk.addEntry("../ESC", 10, 10);   // would land beside the work directory
   disk.addEntry("sub/F", 10, 10);    // would land in work/sub
+  disk.addEntry("A\n/B", 10, 10);    // control bytes: the refusal stays one line
   disk.addEntry("LNKOUT", 10, 10);   // a link to a file outside
   disk.addEntry("LNKDNG", 10, 10);   // a dangling link
   disk.addEntry("FIFO", 10, 10);
@@ -599,6 +600,7 @@ TEST(D88UnpackRefusals, UnsafeNamesLinksAndExtentsAreRefusedAndTheWalkGoesOn) {
                             "..      START:000a  END:000a  SIZE:0400\n"
                             "../ESC  START:000a  END:000a  SIZE:0400\n"
                             "sub/F   START:000a  END:000a  SIZE:0400\n"
+                            "A\n/B    START:000a  END:000a  SIZE:0400\n"
                             "LNKOUT  START:000a  END:000a  SIZE:0400\n"
                             "LNKDNG  START:000a  END:000a  SIZE:0400\n"
                             "FIFO    START:000a  END:000a  SIZE:0400\n"
@@ -608,12 +610,13 @@ TEST(D88UnpackRefusals, UnsafeNamesLinksAndExtentsAreRefusedAndTheWalkGoesOn) {
                             "HUGE    START:0000  END:ffff  SIZE:4000000\n"
                             "OK2     START:000b  END:000b  SIZE:0400\n");
   EXPECT_EQ(result.err,
-            "d88unpack: : unsafe file name, not written\n"
-            "d88unpack: : unsafe file name, not written\n"
+            "d88unpack: : empty file name, not written\n"
+            "d88unpack: : empty file name, not written\n"
             "d88unpack: .: unsafe file name, not written\n"
             "d88unpack: ..: unsafe file name, not written\n"
             "d88unpack: ../ESC: unsafe file name, not written\n"
             "d88unpack: sub/F: unsafe file name, not written\n"
+            "d88unpack: A\\x0a/B: unsafe file name, not written\n"
             "d88unpack: LNKOUT: is a symbolic link, not written\n"
             "d88unpack: LNKDNG: is a symbolic link, not written\n"
             "d88unpack: FIFO: is not a regular file, not written\n"
@@ -673,10 +676,9 @@ TEST(D88UnpackRefusals, WriteFailureIsReportedWithTheSystemReason) {
                             "AFTER   START:000f  END:000f  SIZE:0400\n");
   EXPECT_EQ(result.err, "d88unpack: LARGE: cannot write: File too large\n");
   EXPECT_EQ(result.status, 1);
-  // A write that fails part-way leaves what was written before the limit.
+  // A write that fails part-way leaves no cut-off copy behind.
   EXPECT_TRUE(sameTree(box.tree(), workHolding({
                                        {"SMALL", blocksOf(disk, 10, 11)},
-                                       {"LARGE", blocksOf(disk, 12, 13)},
                                        {"AFTER", blocksOf(disk, 15, 15)},
                                    })));
 }

@@ -45,19 +45,34 @@ bool writeAll(int fd, const unsigned char* data, std::int32_t size) {
 
 // A name that stays inside the current directory and names a file there.
 bool isSafeName(const char* name) {
-  return name[0] != '\0' && std::strcmp(name, ".") != 0 &&
-         std::strcmp(name, "..") != 0 && std::strchr(name, '/') == nullptr;
+  return std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 &&
+         std::strchr(name, '/') == nullptr;
+}
+
+// The name as it stands, but for control bytes, which are written as \xNN
+// so that every refusal stays on one line.
+void printName(const char* name) {
+  for (const char* p = name; *p != '\0'; ++p) {
+    const auto byte = static_cast<unsigned char>(*p);
+    if (byte < 0x20 || byte == 0x7F) {
+      std::fprintf(stderr, "\\x%02x", static_cast<unsigned>(byte));
+    } else {
+      std::fputc(byte, stderr);
+    }
+  }
 }
 
 void report(const char* name, const SaveFailure& failure) {
   // The refusal follows its listing line also when both streams go to one
   // file.
   std::fflush(stdout);
+  std::fputs("d88unpack: ", stderr);
+  printName(name);
   if (failure.error != 0) {
-    std::fprintf(stderr, "d88unpack: %s: %s: %s\n", name, failure.reason,
+    std::fprintf(stderr, ": %s: %s\n", failure.reason,
                  std::strerror(failure.error));
   } else {
-    std::fprintf(stderr, "d88unpack: %s: %s\n", name, failure.reason);
+    std::fprintf(stderr, ": %s\n", failure.reason);
   }
 }
 
@@ -123,6 +138,13 @@ bool saveFile(const char* path, const unsigned char* data, std::int32_t size,
   }
   if (ftruncate(fd, 0) != 0 || !writeAll(fd, data, size)) {
     const int error = errno;
+    // A cut-off copy must not pass for the file: remove it, as long as the
+    // name still refers to the file written here.
+    struct stat now {};
+    if (lstat(path, &now) == 0 && now.st_dev == info.st_dev &&
+        now.st_ino == info.st_ino) {
+      unlink(path);
+    }
     ::close(fd);
     return fail(failure, "cannot write", error);
   }
@@ -175,7 +197,9 @@ bool extractFiles(d88::D88Reader& reader, const char* imagePath) {
 
     SaveFailure failure;
     bool written = false;
-    if (!isSafeName(name)) {
+    if (name[0] == '\0') {
+      failure.reason = "empty file name, not written";
+    } else if (!isSafeName(name)) {
       failure.reason = "unsafe file name, not written";
     } else if (size < 0) {
       failure.reason = "ends before it starts, not written";

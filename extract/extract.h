@@ -66,7 +66,7 @@ struct FileIdentity {
 // it points to), anything but a regular file, and the file `protect`, which
 // extraction sets to the input image. Returns false with `failure` filled
 // when it refuses or when creating, writing or closing fails; a write that
-// fails part-way leaves the bytes written so far.
+// fails part-way removes the file rather than leave a cut-off copy.
 bool saveFile(const char* path, const unsigned char* data, std::int32_t size,
               const FileIdentity& protect, SaveFailure& failure);
 
