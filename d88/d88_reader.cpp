@@ -82,7 +82,8 @@ bool D88Reader::seekTrack(std::int32_t track) {
   const std::int32_t offset = trackOffsets[track];
   if (offset == 0 || offset > diskSize) return false;
   // An entry of 0x80000000 or more passes the test above as a negative
-  // number; its position is no file offset and nothing is read there.
+  // number: it points at no byte of the image, and nothing is read for it.
+  if (offset < 0) return false;
   const std::int64_t position = static_cast<std::int64_t>(imageBase) + offset;
   if (!isFileOffset(position)) return false;
   file.seek(position);
