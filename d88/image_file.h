@@ -4,7 +4,8 @@
 // seeks back and forth over the same few kilobytes thousands of times. Here a
 // seek only moves a position; the file is read, a window at a time, when a
 // read falls outside the bytes already held. A walk over records that are
-// already in the window costs no system call.
+// already in the window costs no system call, and a walk that runs on past
+// the window's end reads on from where the file stands, without a seek.
 #pragma once
 
 #include <cstdint>
@@ -23,10 +24,15 @@ class ImageFile {
   ~ImageFile() { close(); }
 
   // Opens path for binary reading, closing any file open before.
-  // Returns false, with no file open, when it cannot be opened.
+  // Returns false, with no file open, when it cannot be opened. The file's
+  // length is taken here: bytes appended later are not read until refresh().
   bool open(const char* path);
   void close();
   bool isOpen() const { return stream != nullptr; }
+
+  // Drops the bytes held and takes the file's length again, so that the next
+  // read sees the file as it is now. Keeps the position.
+  void refresh();
 
   // Moves to an offset from the start of the file, or by a distance from the
   // current position. Any position is allowed; reads at a negative one or
@@ -51,17 +57,21 @@ class ImageFile {
 
  private:
   std::int32_t readSlow(unsigned char* dest, std::int32_t count);
-  // Loads the window that starts at the current position; false when the
-  // file has no byte there.
+  // Loads a window that holds the current position; false when the file has
+  // no byte there, the window then keeping what it held.
   bool fill();
 
   std::FILE* stream = nullptr;
+  // The file's length; nothing at or past it is asked of the file.
+  std::int64_t fileSize = 0;
+  // Where the stream stands, or -1 when unknown: a fill from there needs no
+  // seek.
+  std::int64_t streamPos = -1;
   std::int64_t pos = 0;
+  // The window holds the file's bytes windowStart to windowStart +
+  // windowLength - 1.
   std::int64_t windowStart = 0;
   std::int32_t windowLength = 0;
-  // Offset at which a fill came back short, or -1 while unknown: nothing is
-  // read again from there on.
-  std::int64_t fileEnd = -1;
   unsigned char window[kWindowSize] = {};
 };
 
