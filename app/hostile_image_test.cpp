@@ -4,9 +4,8 @@
 // regular files in its working directory. Each run gets a scratch directory
 // holding the image and, beside it, the working directory: a file that
 // escapes the working directory shows up next to the image.
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -29,7 +28,7 @@ constexpr int kTimeoutSeconds = 60;
 constexpr std::size_t kHeaderSize = 0x2B0;
 constexpr std::size_t kRecordSize = 16 + 1024;
 
-const std::string kUnsupported =
+constexpr char kUnsupported[] =
     "\x96\xA2\x91\xCE\x89\x9E\x82\xCC\x83\x66\x83\x42\x83\x58\x83\x4E\x83\x43"
     "\x83\x81\x81\x5B\x83\x57\x8C\x60\x8E\xAE\x82\xC5\x82\xB7.\n";
 
@@ -83,7 +82,7 @@ d88test::Image smallDisk() {
   return image;
 }
 
-const Names kBothFiles = {"DATA", "HELLO"};
+Names bothFiles() { return {"DATA", "HELLO"}; }
 
 struct Case {
   std::string name;
@@ -138,39 +137,43 @@ Bytes chainOf70Images() {
 TEST(HostileImageTest, FinishesCleanlyWithTheRightStatus) {
   std::vector<Case> cases = {
       // The reference: everything in order.
-      {"valid", [] { return d88test::build(smallDisk()); }, 0, kBothFiles},
+      {"valid", [] { return d88test::build(smallDisk()); }, 0, bothFiles()},
       // A disk size of 0 repeats the same image 64 times and leaves no track
       // within the disk: an all-zero directory of 320 unnamed entries.
       {"disk size 0", [] { return withDiskSize(0); }, 1, {}},
       {"disk size 0x7FFFFFFF", [] { return withDiskSize(0x7FFFFFFF); }, 0,
-       kBothFiles},
+       bothFiles()},
       // Negative as a signed size: no track lies within it.
-      {"disk size 0x80000000", [] { return withDiskSize(0x80000000u); }, 1,
-       {}},
-      {"disk size 0xFFFFFFFF", [] { return withDiskSize(0xFFFFFFFFu); }, 1,
-       {}},
+      {"disk size 0x80000000", [] { return withDiskSize(0x80000000u); }, 1, {}},
+      {"disk size 0xFFFFFFFF", [] { return withDiskSize(0xFFFFFFFFu); }, 1, {}},
       // Track entries that are negative as file offsets: the directory track
       // cannot be read, or a file's track reads as zeros.
       {"directory track at 0x80000000",
-       [] { return withTrackEntry(1, 0x80000000u); }, 1, {}},
+       [] { return withTrackEntry(1, 0x80000000u); },
+       1,
+       {}},
       {"directory track at 0xFFFFFFF0",
-       [] { return withTrackEntry(1, 0xFFFFFFF0u); }, 1, {}},
+       [] { return withTrackEntry(1, 0xFFFFFFF0u); },
+       1,
+       {}},
       {"file track at 0x80000000",
-       [] { return withTrackEntry(2, 0x80000000u); }, 0, kBothFiles},
+       [] { return withTrackEntry(2, 0x80000000u); }, 0, bothFiles()},
       {"file track at 0xFFFFFFF0",
-       [] { return withTrackEntry(2, 0xFFFFFFF0u); }, 0, kBothFiles},
+       [] { return withTrackEntry(2, 0xFFFFFFF0u); }, 0, bothFiles()},
       {"every track entry at one track of 65535 empty records",
-       everyTrackAtOneLongTrack, 1, {}},
-      {"a chain of 70 images", chainOf70Images, 0, kBothFiles},
+       everyTrackAtOneLongTrack,
+       1,
+       {}},
+      {"a chain of 70 images", chainOf70Images, 0, bothFiles()},
   };
   // A damaged file track changes only the files' bytes.
-  for (std::uint16_t count : {std::uint16_t{0}, std::uint16_t{1},
-                               std::uint16_t{65535}}) {
+  for (std::uint16_t count :
+       {std::uint16_t{0}, std::uint16_t{1}, std::uint16_t{65535}}) {
     for (std::uint16_t dataSize : {std::uint16_t{0}, std::uint16_t{65535}}) {
       cases.push_back({"file track records: count " + std::to_string(count) +
                            ", data size " + std::to_string(dataSize),
-                       [=] { return withFileTrackRecords(count, dataSize); },
-                       0, kBothFiles});
+                       [=] { return withFileTrackRecords(count, dataSize); }, 0,
+                       bothFiles()});
     }
   }
 
@@ -248,6 +251,7 @@ TEST(HostileImageTest, NamesOfEveryByteValueStayInTheWorkingDirectory) {
   // Every byte value but the end mark first in a name, and names that try
   // to leave the working directory.
   std::vector<Bytes> first;
+  first.reserve(0xFF + 8);
   for (int v = 0; v < 0xFF; ++v) first.push_back({byte(v), '1', ' ', ' '});
   for (const char* path : {".     ", "..    ", "../up ", "/tmp/x", "a/b   ",
                            "..\\x  ", " lead ", "\0hid  "}) {
@@ -255,6 +259,7 @@ TEST(HostileImageTest, NamesOfEveryByteValueStayInTheWorkingDirectory) {
   }
   // Every byte value in the other name positions.
   std::vector<Bytes> inside;
+  inside.reserve(0x100);
   for (int v = 0; v <= 0xFF; ++v) {
     inside.push_back({'N', byte(v), 'M', byte(v), 'P', byte(v)});
   }
@@ -277,8 +282,8 @@ TEST(HostileImageTest, NamesOfEveryByteValueStayInTheWorkingDirectory) {
 // a stride through the rest.
 std::vector<std::size_t> cutPoints(const Bytes& image,
                                    const d88test::Layout& layout) {
-  std::set<std::size_t> cuts = {0, 1, 0x1B, 0x1C, 0x1E, 0x20, 0x22,
-                                kHeaderSize - 1, kHeaderSize};
+  std::set<std::size_t> cuts = {
+      0, 1, 0x1B, 0x1C, 0x1E, 0x20, 0x22, kHeaderSize - 1, kHeaderSize};
   for (int t = 0; t < 4; ++t) {
     const std::size_t field = d88test::Layout::trackTableField(t);
     cuts.insert({field, field + 2});
@@ -290,9 +295,9 @@ std::vector<std::size_t> cutPoints(const Bytes& image,
         cuts.insert({place.header, place.header + 15, place.data + 512});
         continue;
       }
-      for (std::size_t at : {place.header, place.header + 4, place.header + 5,
-                             place.header + 14, place.header + 15,
-                             place.data, place.data + 1, place.data + 1023}) {
+      for (std::size_t at :
+           {place.header, place.header + 4, place.header + 5, place.header + 14,
+            place.header + 15, place.data, place.data + 1, place.data + 1023}) {
         cuts.insert({at - 1, at});
       }
     }
@@ -311,9 +316,8 @@ TEST(HostileImageTest, EveryCutOfASmallImageEndsCleanly) {
   ASSERT_EQ(image.size(), kHeaderSize + 4 * 5 * kRecordSize);
   for (std::size_t length : cutPoints(image, layout)) {
     SCOPED_TRACE("first " + std::to_string(length) + " bytes");
-    const Outcome outcome =
-        runOn(Bytes(image.begin(),
-                    image.begin() + static_cast<std::ptrdiff_t>(length)));
+    const Outcome outcome = runOn(Bytes(
+        image.begin(), image.begin() + static_cast<std::ptrdiff_t>(length)));
     if (length < kHeaderSize) {
       // No complete header: no image.
       EXPECT_EQ(outcome.run.status, 1);

@@ -67,8 +67,13 @@ struct Operation {
 Operation decode(const std::uint8_t* p) {
   std::int32_t size = signed24(p + 10);
   if (size > kMaxDest) size %= kMaxDest + 1;
-  return {p[0] % 6,         signed16(p + 1), signed16(p + 3), signed16(p + 5),
-          signed16(p + 7), signed8(p + 9),  size};
+  return {p[0] % 6,
+          signed16(p + 1),
+          signed16(p + 3),
+          signed16(p + 5),
+          signed16(p + 7),
+          signed8(p + 9),
+          size};
 }
 
 }  // namespace
@@ -102,13 +107,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       std::int32_t got = 0;
       switch (op.kind) {
         case 0:
-          got = reader.readSector(op.track, op.c, op.h, op.r, op.n,
-                                  dest.get(), op.size);
+          got = reader.readSector(op.track, op.c, op.h, op.r, op.n, dest.get(),
+                                  op.size);
           check(got >= 0 && got <= room, "readSector", got, op.size);
           break;
         case 1:
-          got = reader.readSectors(op.track, op.c, op.h, op.r, op.n,
-                                   dest.get(), op.size);
+          got = reader.readSectors(op.track, op.c, op.h, op.r, op.n, dest.get(),
+                                   op.size);
           check(got >= 0 && got <= room, "readSectors", got, op.size);
           break;
         case 2:

@@ -46,8 +46,7 @@ std::vector<std::pair<std::string, Bytes>> images() {
 
   d88test::Pc98Disk interleaved = twoFiles();
   interleaved.interleave = {3, 1, 4, 2, 5, 6};
-  seeds.emplace_back("interleaved",
-                     d88test::build(smallDisk(3, interleaved)));
+  seeds.emplace_back("interleaved", d88test::build(smallDisk(3, interleaved)));
 
   d88test::Image other;
   other.media = 0x10;
@@ -56,9 +55,9 @@ std::vector<std::pair<std::string, Bytes>> images() {
                      d88test::concat({valid, d88test::build(other), valid}));
 
   // Cut inside the third sector of track 2, which holds a file.
-  seeds.emplace_back("truncated",
-                     Bytes(valid.begin(), valid.begin() + 688 + 2 * 5 * 1040 +
-                                              2 * 1040 + 500));
+  seeds.emplace_back(
+      "truncated", Bytes(valid.begin(),
+                         valid.begin() + 688 + 2 * 5 * 1040 + 2 * 1040 + 500));
   seeds.emplace_back("short", Bytes(valid.begin(), valid.begin() + 600));
 
   // Counts that disagree with the records the track holds: the walk runs on
@@ -84,8 +83,8 @@ std::vector<std::pair<std::string, Bytes>> images() {
 }
 
 // One operation of the sector target's argument block.
-void putOperation(Bytes& args, int kind, int track, int c, int h, int r,
-                  int n, int size) {
+void putOperation(Bytes& args, int kind, int track, int c, int h, int r, int n,
+                  int size) {
   args.push_back(static_cast<unsigned char>(kind));
   for (int value : {track, c, h, r}) {
     args.push_back(static_cast<unsigned char>(value & 0xFF));
@@ -104,9 +103,9 @@ Bytes sectorArguments(int variant) {
     putOperation(args, 1, 2, 1, 0, 1, 3, 15360);  // readSectors: tracks 2-4
     putOperation(args, 2, 1, 0, 0, 0, 0, 64);     // readSectorIds: track 1
   } else {
-    putOperation(args, 2, 3, 0, 0, 0, 0, 4096);   // readSectorIds: track 3
-    putOperation(args, 4, 0, 0, 0, 0, 0, 0);      // close
-    putOperation(args, 5, 1, 1, 0, 2, 3, 3000);   // reopen, select image 1
+    putOperation(args, 2, 3, 0, 0, 0, 0, 4096);  // readSectorIds: track 3
+    putOperation(args, 4, 0, 0, 0, 0, 0, 0);     // close
+    putOperation(args, 5, 1, 1, 0, 2, 3, 3000);  // reopen, select image 1
   }
   return args;
 }
