@@ -1,0 +1,19 @@
+# valgrind memcheck on the sample extraction with the build of the test step:
+# any memory error or leak fails the step.
+set -euo pipefail
+if ! dpkg -s valgrind >/dev/null 2>&1; then
+  apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q valgrind
+fi
+[[ -x build/app/d88unpack && -f build/sample.d88 ]] ||
+  cmake --build build --target d88unpack sample_image
+tool="$(pwd)/build/app/d88unpack"
+image="$(pwd)/build/sample.d88"
+work="$(mktemp -d)"
+trap 'rm -rf "${work}"' EXIT
+(cd "${work}" &&
+  valgrind --tool=memcheck --error-exitcode=1 --leak-check=full \
+    --show-leak-kinds=all --errors-for-leak-kinds=all --track-fds=yes \
+    --quiet "${tool}" "${image}")
+ls -l "${work}"
+echo "valgrind clean"
