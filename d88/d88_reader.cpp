@@ -54,10 +54,12 @@ bool D88Reader::selectImage(std::int32_t index) {
   diskName[0] = '\0';
   if (index < 0 || index >= imageCount) return false;
 
+  // The header was complete when the file was scanned. Read it from the file
+  // as it is now, not from bytes held since: if the file has been cut since,
+  // the selection stays reset.
   unsigned char header[kHeaderSize];
+  file.refresh();
   file.seek(imageOffsets[index]);
-  // The header was complete when the file was scanned; if the file has
-  // changed since, the selection stays reset.
   if (file.read(header, kHeaderSize) < kHeaderSize) return false;
 
   imageBase = imageOffsets[index];
