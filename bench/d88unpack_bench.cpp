@@ -2,8 +2,13 @@
 // side with the floor program (floor.c), and counts its system calls on the
 // image file with strace.
 //
-//   d88unpack_bench [--runs N] [--hostile-runs N] [--no-strace]
-//                   [--tool PATH] [--floor PATH]
+//   d88unpack_bench [--runs N] [--hostile-runs N] [--no-strace] [--dir DIR]
+//                   [--images LETTERS] [--tool PATH] [--floor PATH]
+//   d88unpack_bench --write-images DIR
+//
+// --dir: where the scratch directory goes (default $TMPDIR, else /tmp);
+// --images: which of the images below to run (default abcde); --tool and
+// --floor: other programs in place of the built ones.
 //
 // Images, generated into a scratch directory with the test image builder:
 //   a  a 2HD disk, 77 cylinders x 2 heads x 8 sectors of 1024 bytes, 100
@@ -19,6 +24,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/statfs.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -175,7 +181,6 @@ struct FileCalls {
 // from the open that returned its descriptor to the close of it.
 FileCalls countFileCalls(const std::string& log, const std::string& path) {
   FileCalls result;
-  result.traced = true;
   std::ifstream in(log);
   std::string line;
   std::map<std::string, std::string> openFd;  // pid -> descriptor
@@ -200,6 +205,7 @@ FileCalls countFileCalls(const std::string& log, const std::string& path) {
     if ((name == "openat" || name == "open") &&
         rest.find(quoted) != std::string::npos && returned >= 0) {
       openFd[pid] = std::to_string(returned);
+      result.traced = true;
       ++result.calls;
       ++result.byName[name];
       continue;
@@ -314,11 +320,32 @@ std::string loadAverage() {
   return load.substr(0, load.find(' ', load.find(' ', load.find(' ') + 1) + 1));
 }
 
+// The kind of file system the scratch directory is on: output files cost
+// much more on a journalling disk file system than in memory.
+std::string fileSystem(const std::string& dir) {
+  struct statfs info {};
+  if (statfs(dir.c_str(), &info) != 0) return "unknown";
+  switch (info.f_type) {
+    case 0xEF53: return "ext4";
+    case 0x01021994: return "tmpfs";
+    case 0x58465342: return "xfs";
+    case 0x9123683E: return "btrfs";
+    case 0x794C7630: return "overlayfs";
+    default: {
+      char hex[24];
+      std::snprintf(hex, sizeof hex, "type %#lx",
+                    static_cast<unsigned long>(info.f_type));
+      return hex;
+    }
+  }
+}
+
 int usage() {
   std::fprintf(stderr,
                "usage: d88unpack_bench [--runs N] [--hostile-runs N] "
                "[--no-strace] [--dir DIR]\n"
-               "                       [--tool PATH] [--floor PATH]\n"
+               "                       [--images LETTERS] [--tool PATH] "
+               "[--floor PATH]\n"
                "       d88unpack_bench --write-images DIR\n");
   return 2;
 }
@@ -333,6 +360,7 @@ int main(int argc, char** argv) {
   std::string floorProgram = D88UNPACK_FLOOR_PATH;
   const char* tmp = std::getenv("TMPDIR");
   std::string scratchBase = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  std::string only = "abcde";
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -347,6 +375,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--write-images" && hasValue) {
       writeImages(argv[++i]);
       return 0;
+    } else if (arg == "--images" && hasValue) {
+      only = argv[++i];
     } else if (arg == "--dir" && hasValue) {
       scratchBase = argv[++i];
     } else if (arg == "--no-strace") {
@@ -356,7 +386,9 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::string scratchTemplate = scratchBase + "/d88unpack_bench.XXXXXX";
+  // Absolute, as the programs run in directories of their own.
+  std::string scratchTemplate =
+      fs::absolute(scratchBase).string() + "/d88unpack_bench.XXXXXX";
   if (mkdtemp(scratchTemplate.data()) == nullptr) {
     std::perror("d88unpack_bench: mkdtemp");
     return 1;
@@ -374,8 +406,9 @@ int main(int argc, char** argv) {
   char date[32];
   const std::time_t now = std::time(nullptr);
   std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
-  std::printf("%s; %s; load average %s; scratch in %s\n", date,
-              machine().c_str(), loadAverage().c_str(), scratchBase.c_str());
+  std::printf("%s; %s; load average %s; scratch in %s (%s)\n", date,
+              machine().c_str(), loadAverage().c_str(), scratchBase.c_str(),
+              fileSystem(scratch.string()).c_str());
   std::printf("runs: %d per realistic image, %d per hostile one, floor and "
               "d88unpack alternating; times are medians, RSS the largest\n\n",
               realisticRuns, hostileRuns);
@@ -385,6 +418,7 @@ int main(int argc, char** argv) {
   bool allMet = true;
   std::vector<std::string> callLines;
   for (const Case& c : kCases) {
+    if (only.find(c.key) == std::string::npos) continue;
     const fs::path image = scratch / (std::string(c.key) + ".d88");
     const fs::path toolDir = scratch / (std::string(c.key) + "-d88unpack");
     const fs::path floorDir = scratch / (std::string(c.key) + "-floor");
