@@ -1,5 +1,8 @@
 # valgrind memcheck on the sample extraction with the build of the test step:
-# any memory error or leak fails the step.
+# any memory error or leak fails the step. The one block still reachable at
+# exit is the C++ runtime's emergency exception pool (72 KiB, allocated at
+# start-up by the statically linked libstdc++), so reachable blocks are
+# reported but only definite and possible leaks count as errors.
 set -euo pipefail
 if ! dpkg -s valgrind >/dev/null 2>&1; then
   apt-get update -q
@@ -13,7 +16,8 @@ work="$(mktemp -d)"
 trap 'rm -rf "${work}"' EXIT
 (cd "${work}" &&
   valgrind --tool=memcheck --error-exitcode=1 --leak-check=full \
-    --show-leak-kinds=all --errors-for-leak-kinds=all --track-fds=yes \
+    --show-leak-kinds=all --errors-for-leak-kinds=definite,possible \
+    --track-fds=yes \
     --quiet "${tool}" "${image}")
 ls -l "${work}"
 echo "valgrind clean"
