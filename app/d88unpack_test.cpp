@@ -51,10 +51,9 @@ const std::string kRecognised =
          0xB5, 0x82, 0xDC, 0x82, 0xB5, 0x82, 0xBD, 0x2E, 0x0A});
 // "未対応のディスクイメージ形式です.\n"
 const std::string kUnsupported =
-    str({0x96, 0xA2, 0x91, 0xCE, 0x89, 0x9E, 0x82, 0xCC, 0x83, 0x66, 0x83,
-         0x42, 0x83, 0x58, 0x83, 0x4E, 0x83, 0x43, 0x83, 0x81, 0x81, 0x5B,
-         0x83, 0x57, 0x8C, 0x60, 0x8E, 0xAE, 0x82, 0xC5, 0x82, 0xB7, 0x2E,
-         0x0A});
+    str({0x96, 0xA2, 0x91, 0xCE, 0x89, 0x9E, 0x82, 0xCC, 0x83, 0x66, 0x83, 0x42,
+         0x83, 0x58, 0x83, 0x4E, 0x83, 0x43, 0x83, 0x81, 0x81, 0x5B, 0x83, 0x57,
+         0x8C, 0x60, 0x8E, 0xAE, 0x82, 0xC5, 0x82, 0xB7, 0x2E, 0x0A});
 
 // What a tree holds, by path below its root: "file:" and the bytes, "dir",
 // "link:" and the target, or "other" (a FIFO).
@@ -110,9 +109,8 @@ testing::AssertionResult sameTree(const Tree& actual, const Tree& expected) {
     if (found == actual.end()) {
       faults += "\n  missing " + printable(name) + " (" + describe(what) + ")";
     } else if (found->second != what) {
-      const auto diff = std::mismatch(what.begin(), what.end(),
-                                      found->second.begin(),
-                                      found->second.end());
+      const auto diff = std::mismatch(
+          what.begin(), what.end(), found->second.begin(), found->second.end());
       faults += "\n  " + printable(name) + ": " + describe(found->second) +
                 ", expected " + describe(what) + ", first difference at " +
                 std::to_string(diff.first - what.begin() - 5);
@@ -120,7 +118,8 @@ testing::AssertionResult sameTree(const Tree& actual, const Tree& expected) {
   }
   for (const auto& [name, what] : actual) {
     if (expected.count(name) == 0) {
-      faults += "\n  unexpected " + printable(name) + " (" + describe(what) + ")";
+      faults +=
+          "\n  unexpected " + printable(name) + " (" + describe(what) + ")";
     }
   }
   if (faults.empty()) return testing::AssertionSuccess();
@@ -163,14 +162,17 @@ struct Sandbox {
 // The tree of a work directory holding exactly these files.
 Tree workHolding(const std::map<std::string, std::string>& files) {
   Tree tree = {{"work", "dir"}};
-  for (const auto& [name, bytes] : files) tree["work/" + name] = "file:" + bytes;
+  for (const auto& [name, bytes] : files)
+    tree["work/" + name] = "file:" + bytes;
   return tree;
 }
 
 // Blocks first..last of a disk as the builder laid them out.
 std::string blocksOf(const Pc98Disk& disk, int first, int last) {
-  const auto from = disk.blocks().begin() + first * static_cast<std::ptrdiff_t>(kBlock);
-  const auto to = disk.blocks().begin() + (last + 1) * static_cast<std::ptrdiff_t>(kBlock);
+  const auto from =
+      disk.blocks().begin() + first * static_cast<std::ptrdiff_t>(kBlock);
+  const auto to =
+      disk.blocks().begin() + (last + 1) * static_cast<std::ptrdiff_t>(kBlock);
   return std::string(from, to);
 }
 
@@ -217,25 +219,45 @@ TEST(D88UnpackDriver, ArgumentsMediaAndMessages) {
       {"no argument", hd, {}, "", usage, 1, nothing},
       {"four arguments", hd, {"IMAGE", "a", "b", "c"}, "", usage, 1, nothing},
       {"one argument", hd, {"IMAGE"}, kRecognised + listing, "", 0, extracted},
-      {"two arguments", hd, {"IMAGE", "a"}, kRecognised + listing, "", 0,
+      {"two arguments",
+       hd,
+       {"IMAGE", "a"},
+       kRecognised + listing,
+       "",
+       0,
        extracted},
-      {"three arguments", hd, {"IMAGE", "a", "b"}, kRecognised + listing, "", 0,
+      {"three arguments",
+       hd,
+       {"IMAGE", "a", "b"},
+       kRecognised + listing,
+       "",
+       0,
        extracted},
       {"2DD like 2HD", dd, {"IMAGE"}, kRecognised + listing, "", 0, extracted},
       {"missing path", std::nullopt, {"IMAGE"}, "", kOpenFailed, 1, nothing},
       {"empty file", Bytes{}, {"IMAGE"}, "", kUnsupported, 1, nothing},
-      {"file shorter than a header", Bytes(hd.begin(), hd.begin() + 687),
-       {"IMAGE"}, "", kUnsupported, 1, nothing},
+      {"file shorter than a header",
+       Bytes(hd.begin(), hd.begin() + 687),
+       {"IMAGE"},
+       "",
+       kUnsupported,
+       1,
+       nothing},
       {"media 0x30", otherMedia, {"IMAGE"}, "", kUnsupported, 1, nothing},
       // Only the first image counts.
-      {"media 0x00, then a 2HD image", d88test::concat({noMedia, hd}),
-       {"IMAGE"}, "", kUnsupported, 1, nothing},
+      {"media 0x00, then a 2HD image",
+       d88test::concat({noMedia, hd}),
+       {"IMAGE"},
+       "",
+       kUnsupported,
+       1,
+       nothing},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(row.name);
     Sandbox box;
-    const std::string path = row.image ? box.writeImage(*row.image)
-                                       : box.images.file("none.d88");
+    const std::string path =
+        row.image ? box.writeImage(*row.image) : box.images.file("none.d88");
     std::vector<std::string> argv = {invoked};
     for (const std::string& arg : row.args) {
       argv.push_back(arg == "IMAGE" ? path : arg);
@@ -283,15 +305,16 @@ TEST(D88UnpackDriver, ListingThatCannotBeWrittenEndsWithStatusOne) {
   const std::string path = box.writeImage(d88test::build(disk.toImage()));
   d88test::RunOptions options;
   options.workDir = box.work;
-  const d88test::RunResult result = d88test::runProgram(
-      {"/bin/sh", "-c", "exec \"$0\" \"$1\" >/dev/full", d88test::toolPath(),
-       path},
-      options);
+  const d88test::RunResult result =
+      d88test::runProgram({"/bin/sh", "-c", "exec \"$0\" \"$1\" >/dev/full",
+                           d88test::toolPath(), path},
+                          options);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err,
             "d88unpack: cannot write the listing: No space left on device\n");
   EXPECT_EQ(result.status, 1);
-  EXPECT_TRUE(sameTree(box.tree(), workHolding({{"HELLO", blocksOf(disk, 10, 10)}})));
+  EXPECT_TRUE(
+      sameTree(box.tree(), workHolding({{"HELLO", blocksOf(disk, 10, 10)}})));
 }
 
 // --- The listing and the files ---------------------------------------------
@@ -304,7 +327,8 @@ TEST(D88UnpackExtract, TestEntryIsSectorsTwoToFiveOfTrackThree) {
   // independently of the builder's; the neighbours must not leak in.
   std::string expected;
   for (int r = 1; r <= 5; ++r) {
-    sector(image, 3, r).data = d88test::pattern(kBlock, 300 + static_cast<std::uint32_t>(r));
+    sector(image, 3, r).data =
+        d88test::pattern(kBlock, 300 + static_cast<std::uint32_t>(r));
     if (r >= 2) expected += str(sector(image, 3, r).data);
   }
   sector(image, 4, 1).data = d88test::pattern(kBlock, 401);
@@ -320,7 +344,8 @@ TEST(D88UnpackExtract, TestEntryIsSectorsTwoToFiveOfTrackThree) {
 }
 
 TEST(D88UnpackExtract, NamesEndAtFirstSpaceOrNulAndKeepRawBytes) {
-  const std::string shiftJis = str({0x83, 0x65, 0x83, 0x58, 0x83, 0x67});  // テスト
+  const std::string shiftJis =
+      str({0x83, 0x65, 0x83, 0x58, 0x83, 0x67});  // テスト
   const std::string highAndControl = str({0xA0, 0x01, 0x7F, 0xFF});
   Pc98Disk disk;
   disk.addFile("AB", d88test::pattern(kBlock, 1));
@@ -357,7 +382,8 @@ TEST(D88UnpackExtract, EndMarkStopsTheWalk) {
     const char* name;
     bool entryBefore;  // an entry ahead of the mark
   };
-  for (const Case row : {Case{"first entry", false}, Case{"second entry", true}}) {
+  for (const Case row :
+       {Case{"first entry", false}, Case{"second entry", true}}) {
     SCOPED_TRACE(row.name);
     Pc98Disk disk;
     if (row.entryBefore) disk.addFile("BEFORE", d88test::pattern(kBlock, 1));
@@ -367,13 +393,15 @@ TEST(D88UnpackExtract, EndMarkStopsTheWalk) {
     Sandbox box;
     const d88test::RunResult result = box.extract(disk.toImage());
     EXPECT_EQ(result.out,
-              kRecognised +
-                  (row.entryBefore ? "BEFORE  START:000a  END:000a  SIZE:0400\n" : ""));
+              kRecognised + (row.entryBefore
+                                 ? "BEFORE  START:000a  END:000a  SIZE:0400\n"
+                                 : ""));
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
-    EXPECT_TRUE(sameTree(
-        box.tree(), row.entryBefore ? workHolding({{"BEFORE", blocksOf(disk, 10, 10)}})
-                                    : workHolding({})));
+    EXPECT_TRUE(sameTree(box.tree(),
+                         row.entryBefore
+                             ? workHolding({{"BEFORE", blocksOf(disk, 10, 10)}})
+                             : workHolding({})));
   }
 }
 
@@ -385,10 +413,12 @@ TEST(D88UnpackExtract, WithoutEndMarkAll320EntriesAreExtracted) {
   for (int j = 0; j < 320; ++j) {
     char name[8];
     std::snprintf(name, sizeof name, "F%03d", j);
-    const int block = disk.addFile(name, d88test::text(std::string("file ") + name));
+    const int block =
+        disk.addFile(name, d88test::text(std::string("file ") + name));
     char line[64];
     std::snprintf(line, sizeof line, "%-6s  START:%04x  END:%04x  SIZE:0400\n",
-                  name, static_cast<unsigned>(block), static_cast<unsigned>(block));
+                  name, static_cast<unsigned>(block),
+                  static_cast<unsigned>(block));
     listing += line;
     files[name] = blocksOf(disk, block, block);
   }
@@ -404,10 +434,10 @@ TEST(D88UnpackExtract, WithoutEndMarkAll320EntriesAreExtracted) {
 TEST(D88UnpackExtract, ExtentsAtTheEdgesOfTheDisk) {
   Pc98Disk disk;  // track 0 holds a pattern, which must not be read
   disk.addEntry("BOOT", 0, 4);
-  disk.addEntry("EMPTY", 20, 19);          // end = start - 1: size 0
-  disk.addEntry("FAR", 0xFFFF, 0xFFFE);    // size 0 far past the disk
+  disk.addEntry("EMPTY", 20, 19);        // end = start - 1: size 0
+  disk.addEntry("FAR", 0xFFFF, 0xFFFE);  // size 0 far past the disk
   disk.putBlocks(769, d88test::pattern(kBlock, 769));
-  disk.addEntry("LAST", 769, 769);         // the disk's last block
+  disk.addEntry("LAST", 769, 769);  // the disk's last block
   disk.addFile("BIG", d88test::pattern(64 * kBlock, 64));  // 64 blocks
 
   Sandbox box;
@@ -420,14 +450,14 @@ TEST(D88UnpackExtract, ExtentsAtTheEdgesOfTheDisk) {
                             "BIG     START:000a  END:0049  SIZE:10000\n");
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 0);
-  EXPECT_TRUE(sameTree(box.tree(),
-                       workHolding({
-                           {"BOOT", std::string(5 * kBlock, '\0')},
-                           {"EMPTY", ""},
-                           {"FAR", ""},
-                           {"LAST", str(d88test::pattern(kBlock, 769))},
-                           {"BIG", str(d88test::pattern(64 * kBlock, 64))},
-                       })));
+  EXPECT_TRUE(
+      sameTree(box.tree(), workHolding({
+                               {"BOOT", std::string(5 * kBlock, '\0')},
+                               {"EMPTY", ""},
+                               {"FAR", ""},
+                               {"LAST", str(d88test::pattern(kBlock, 769))},
+                               {"BIG", str(d88test::pattern(64 * kBlock, 64))},
+                           })));
 }
 
 TEST(D88UnpackExtract, SectorThreeMissingShortOrMismatchedEndsItsTrack) {
@@ -441,19 +471,22 @@ TEST(D88UnpackExtract, SectorThreeMissingShortOrMismatchedEndsItsTrack) {
       {"MISS", 5,
        [](Image& image) {
          auto& records = image.tracks.at(5).records;
-         records.erase(std::remove_if(records.begin(), records.end(),
-                                      [](const Record& rec) { return rec.r == 3; }),
-                       records.end());
+         records.erase(
+             std::remove_if(records.begin(), records.end(),
+                            [](const Record& rec) { return rec.r == 3; }),
+             records.end());
        },
        0},
-      {"SHORT", 6, [](Image& image) { sector(image, 6, 3).data.resize(512); }, 512},
+      {"SHORT", 6, [](Image& image) { sector(image, 6, 3).data.resize(512); },
+       512},
       {"BADC", 7, [](Image& image) { sector(image, 7, 3).c = 4; }, 0},
       {"BADH", 8, [](Image& image) { sector(image, 8, 3).h = 1; }, 0},
       {"BADN", 9, [](Image& image) { sector(image, 9, 3).n = 2; }, 0},
   };
   Pc98Disk disk;
   disk.putBlocks(25, d88test::pattern(25 * kBlock, 25));  // tracks 5 to 9
-  for (const Case& row : cases) disk.addEntry(row.name, 5 * row.track, 5 * row.track + 4);
+  for (const Case& row : cases)
+    disk.addEntry(row.name, 5 * row.track, 5 * row.track + 4);
   Image image = disk.toImage();
   std::string listing;
   std::map<std::string, std::string> files;
@@ -467,8 +500,9 @@ TEST(D88UnpackExtract, SectorThreeMissingShortOrMismatchedEndsItsTrack) {
     // Sectors 1 and 2, the part of sector 3 that arrives, then zeros even
     // though sectors 4 and 5 are present.
     std::string expected = blocksOf(disk, 5 * row.track, 5 * row.track + 2);
-    std::fill(expected.begin() + static_cast<std::ptrdiff_t>(2 * kBlock + row.kept),
-              expected.end(), '\0');
+    std::fill(
+        expected.begin() + static_cast<std::ptrdiff_t>(2 * kBlock + row.kept),
+        expected.end(), '\0');
     expected.resize(5 * kBlock, '\0');
     files[row.name] = expected;
   }
@@ -567,14 +601,14 @@ TEST(D88UnpackRefusals, UnsafeNamesLinksAndExtentsAreRefusedAndTheWalkGoesOn) {
   disk.addEntry(std::string("\0AB", 3), 10, 10);     // empty at the 0x00
   disk.addEntry(".", 10, 10);
   disk.addEntry("..", 10, 10);
-  disk.addEntry("../ESC", 10, 10);   // would land beside the work directory
-  disk.addEntry("sub/F", 10, 10);    // would land in work/sub
-  disk.addEntry("A\n/B", 10, 10);    // control bytes: the refusal stays one line
-  disk.addEntry("LNKOUT", 10, 10);   // a link to a file outside
-  disk.addEntry("LNKDNG", 10, 10);   // a dangling link
+  disk.addEntry("../ESC", 10, 10);  // would land beside the work directory
+  disk.addEntry("sub/F", 10, 10);   // would land in work/sub
+  disk.addEntry("A\n/B", 10, 10);   // control bytes: the refusal stays one line
+  disk.addEntry("LNKOUT", 10, 10);  // a link to a file outside
+  disk.addEntry("LNKDNG", 10, 10);  // a dangling link
   disk.addEntry("FIFO", 10, 10);
   disk.addEntry("SUBDIR", 10, 10);
-  disk.addEntry("NEG", 20, 18);      // end = start - 2
+  disk.addEntry("NEG", 20, 18);  // end = start - 2
   disk.addEntry("PAST", 769, 770);
   disk.addEntry("HUGE", 0, 0xFFFF);
   disk.addFile("OK2", d88test::pattern(kBlock, 2));  // block 11
@@ -639,7 +673,8 @@ TEST(D88UnpackRefusals, ImageInTheWorkDirectoryIsNotOverwritten) {
     const char* name;
     bool relative;  // the image named relative to the work directory
   };
-  for (const Case row : {Case{"relative path", true}, Case{"absolute path", false}}) {
+  for (const Case row :
+       {Case{"relative path", true}, Case{"absolute path", false}}) {
     SCOPED_TRACE(row.name);
     Sandbox box;
     d88test::writeFile(box.work + "/DISK", image);
@@ -669,7 +704,8 @@ TEST(D88UnpackRefusals, WriteFailureIsReportedWithTheSystemReason) {
 
   Sandbox box;
   const std::string path = box.writeImage(d88test::build(disk.toImage()));
-  const d88test::RunResult result = box.run({path}, static_cast<std::int64_t>(2 * kBlock));
+  const d88test::RunResult result =
+      box.run({path}, static_cast<std::int64_t>(2 * kBlock));
   EXPECT_EQ(result.out, kRecognised +
                             "SMALL   START:000a  END:000b  SIZE:0800\n"
                             "LARGE   START:000c  END:000e  SIZE:0c00\n"

@@ -10,15 +10,18 @@
 namespace {
 
 // The console messages are Shift_JIS bytes.
-// "ファイルをオープンできません." - the file cannot be opened.
+// "ファイルをオープンできません."
+// The file cannot be opened.
 constexpr char kOpenFailed[] =
     "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93"
     "\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1.\n";
-// "2DD/2HD版(PC98)を認識しました." - recognised the 2DD/2HD edition (PC98).
+// "2DD/2HD版(PC98)を認識しました."
+// Recognised the 2DD/2HD edition (PC98).
 constexpr char kRecognised[] =
     "2DD/2HD\x94\xC5(PC98)\x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5"
     "\x82\xBD.\n";
-// "未対応のディスクイメージ形式です." - this disk image format is not supported.
+// "未対応のディスクイメージ形式です."
+// This disk image format is not supported.
 constexpr char kUnsupported[] =
     "\x96\xA2\x91\xCE\x89\x9E\x82\xCC\x83\x66\x83\x42\x83\x58\x83\x4E\x83\x43"
     "\x83\x81\x81\x5B\x83\x57\x8C\x60\x8E\xAE\x82\xC5\x82\xB7.\n";

@@ -24,18 +24,18 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/statfs.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -124,7 +124,8 @@ struct Run {
 // the child just before the exec, so the fork is not timed.
 Run runProcess(const std::vector<std::string>& args, const std::string& dir) {
   std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
   static auto* started = static_cast<std::atomic<std::int64_t>*>(
@@ -228,8 +229,7 @@ FileCalls countFileCalls(const std::string& log, const std::string& path) {
 FileCalls traceFileCalls(const std::string& program, const std::string& image,
                          const std::string& dir, const std::string& log) {
   const Run run = runProcess(
-      {"strace", "-f", "-qq", "-s", "0", "-o", log, "--", program, image},
-      dir);
+      {"strace", "-f", "-qq", "-s", "0", "-o", log, "--", program, image}, dir);
   if (run.status == -1 || !fs::exists(log)) return FileCalls{};
   return countFileCalls(log, image);
 }
@@ -253,8 +253,8 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {"a", "realistic 2HD, in order", [] { return realisticImage(false); },
-     true, 0},
+    {"a", "realistic 2HD, in order", [] { return realisticImage(false); }, true,
+     0},
     {"b", "realistic 2HD, interleaved", [] { return realisticImage(true); },
      true, 0},
     {"c", "one track, 65,535 empty records",
@@ -326,11 +326,16 @@ std::string fileSystem(const std::string& dir) {
   struct statfs info {};
   if (statfs(dir.c_str(), &info) != 0) return "unknown";
   switch (info.f_type) {
-    case 0xEF53: return "ext4";
-    case 0x01021994: return "tmpfs";
-    case 0x58465342: return "xfs";
-    case 0x9123683E: return "btrfs";
-    case 0x794C7630: return "overlayfs";
+    case 0xEF53:
+      return "ext4";
+    case 0x01021994:
+      return "tmpfs";
+    case 0x58465342:
+      return "xfs";
+    case 0x9123683E:
+      return "btrfs";
+    case 0x794C7630:
+      return "overlayfs";
     default: {
       char hex[24];
       std::snprintf(hex, sizeof hex, "type %#lx",
@@ -409,12 +414,13 @@ int main(int argc, char** argv) {
   std::printf("%s; %s; load average %s; scratch in %s (%s)\n", date,
               machine().c_str(), loadAverage().c_str(), scratchBase.c_str(),
               fileSystem(scratch.string()).c_str());
-  std::printf("runs: %d per realistic image, %d per hostile one, floor and "
-              "d88unpack alternating; times are medians, RSS the largest\n\n",
-              realisticRuns, hostileRuns);
-  std::printf("%-36s %7s %10s %10s %6s %6s %8s %8s %6s %11s\n", "image",
-              "KiB", "d88unpack", "floor", "ratio", "cpu", "RSS KiB",
-              "floor", "calls", "bytes read");
+  std::printf(
+      "runs: %d per realistic image, %d per hostile one, floor and "
+      "d88unpack alternating; times are medians, RSS the largest\n\n",
+      realisticRuns, hostileRuns);
+  std::printf("%-36s %7s %10s %10s %6s %6s %8s %8s %6s %11s\n", "image", "KiB",
+              "d88unpack", "floor", "ratio", "cpu", "RSS KiB", "floor", "calls",
+              "bytes read");
   bool allMet = true;
   std::vector<std::string> callLines;
   for (const Case& c : kCases) {
@@ -428,7 +434,8 @@ int main(int argc, char** argv) {
     // A first run of each, also to check that the floor does the same work.
     const Run toolFirst = runProcess({tool, image.string()}, toolDir.string());
     runProcess({floorProgram, image.string()}, floorDir.string());
-    if (c.realistic && (toolFirst.status != 0 || inChild([&] {
+    if (c.realistic && (toolFirst.status != 0 ||
+                        inChild([&] {
                           const auto files = filesIn(toolDir.string());
                           return files.size() == 100 &&
                                          files == filesIn(floorDir.string())
@@ -447,7 +454,8 @@ int main(int argc, char** argv) {
     long toolRss = toolFirst.maxRssKiB;
     long floorRss = 0;
     for (int i = 0; i < runs; ++i) {
-      const Run f = runProcess({floorProgram, image.string()}, floorDir.string());
+      const Run f =
+          runProcess({floorProgram, image.string()}, floorDir.string());
       const Run t = runProcess({tool, image.string()}, toolDir.string());
       floorTimes.push_back(f.seconds);
       toolTimes.push_back(t.seconds);
@@ -465,8 +473,9 @@ int main(int argc, char** argv) {
     if (trace) {
       const fs::path traceDir = scratch / (std::string(c.key) + "-strace");
       fs::create_directory(traceDir);
-      calls = traceFileCalls(tool, image.string(), traceDir.string(),
-                             (scratch / (std::string(c.key) + ".strace")).string());
+      calls =
+          traceFileCalls(tool, image.string(), traceDir.string(),
+                         (scratch / (std::string(c.key) + ".strace")).string());
       callLines.push_back(std::string(c.key) + ": " + describeCalls(calls));
     }
 
@@ -480,12 +489,13 @@ int main(int argc, char** argv) {
     allMet = allMet && met;
 
     const std::string label = std::string(c.key) + "  " + c.label;
-    std::printf("%-36s %7ju %8.2fms %8.2fms %6.2f %6.2f %8ld %8ld %6s %11s%s\n",
-                label.c_str(), static_cast<std::uintmax_t>(fs::file_size(image) / 1024),
-                toolMedian * 1e3, floorMedian * 1e3, ratio, cpuRatio, toolRss,
-                floorRss, calls.traced ? std::to_string(calls.calls).c_str() : "-",
-                calls.traced ? std::to_string(calls.bytesRead).c_str() : "-",
-                met ? "" : "  over the limit");
+    std::printf(
+        "%-36s %7ju %8.2fms %8.2fms %6.2f %6.2f %8ld %8ld %6s %11s%s\n",
+        label.c_str(), static_cast<std::uintmax_t>(fs::file_size(image) / 1024),
+        toolMedian * 1e3, floorMedian * 1e3, ratio, cpuRatio, toolRss, floorRss,
+        calls.traced ? std::to_string(calls.calls).c_str() : "-",
+        calls.traced ? std::to_string(calls.bytesRead).c_str() : "-",
+        met ? "" : "  over the limit");
     std::fflush(stdout);
   }
   std::printf("\nd88unpack's system calls on the image file (strace -f):\n");

@@ -133,8 +133,8 @@ TEST_F(ReaderTest, ScanCountsTheCompleteHeadersOfTheChain) {
       {"a chain that passes 2^31 - 1",
        d88test::concat({header("A", 688), header("B", 0x7FFFFFFFu)}), 2, "B"},
       {"a chain that reaches 2^31 - 1 exactly",
-       d88test::concat({header("A", 688), header("B", 0x7FFFFFFFu - 688u)}),
-       2, "B"},
+       d88test::concat({header("A", 688), header("B", 0x7FFFFFFFu - 688u)}), 2,
+       "B"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -165,8 +165,8 @@ TEST_F(ReaderTest, ScanAndSelectionNearTwoGigabytes) {
   second.diskSize = 0x400;
   second.trackOffsets[0] = 0x2B0;  // at 0x7FFFFFB0: within 2^31 - 1
   second.trackOffsets[1] = 0x300;  // at 0x80000000: past it
-  const Bytes record = {0, 0, 1, 3, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0,
-                        'D', 'A', 'T', 'A'};
+  const Bytes record = {0, 0, 1, 3, 1, 0, 0,   0,   0,   0,
+                        0, 0, 0, 0, 4, 0, 'D', 'A', 'T', 'A'};
 
   const std::string path = dir.file("sparse.d88");
   std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -194,8 +194,8 @@ TEST_F(ReaderTest, ScanAndSelectionNearTwoGigabytes) {
 
 TEST_F(ReaderTest, DiskNameIsCutAtNulAndTerminatedAfterSixteenBytes) {
   const Bytes file = d88test::concat({
-      header("ABCDEFGHIJKLMNOP", 688),             // fills all 16 bytes
-      header(std::string("XY\0ZZZZ", 7), 688),     // bytes after a NUL
+      header("ABCDEFGHIJKLMNOP", 688),          // fills all 16 bytes
+      header(std::string("XY\0ZZZZ", 7), 688),  // bytes after a NUL
       header("", 688),
   });
   ASSERT_TRUE(openFile(put(file)));
@@ -222,8 +222,8 @@ TEST_F(ReaderTest, SelectImageLoadsTheHeaderOfThatImage) {
   second.media = 0x20;
   second.addSector(5, 2, 1, 1, 3, data(5, 1, 1024));
   // The second image's track table is relative to its own start.
-  ASSERT_TRUE(openFile(put(d88test::concat(
-      {d88test::build(first), d88test::build(second)}))));
+  ASSERT_TRUE(openFile(
+      put(d88test::concat({d88test::build(first), d88test::build(second)}))));
   ASSERT_EQ(reader->getImageCount(), 2);
 
   Bytes dest(1024);
@@ -463,9 +463,8 @@ TEST_F(ReaderTest, TrackEntryOf0x80000000OrMoreIsUnusable) {
     broken.addSector(0, 0, 0, 1, 3, data(0, 1, 1024));
     broken.trackOffsets[7] = row.entry;
     const Bytes file =
-        row.image == 0
-            ? d88test::build(broken)
-            : d88test::concat({firstBytes, d88test::build(broken)});
+        row.image == 0 ? d88test::build(broken)
+                       : d88test::concat({firstBytes, d88test::build(broken)});
     ASSERT_TRUE(openFile(put(file)));
     ASSERT_TRUE(reader->selectImage(row.image));
     expectTrackUnusable(7, 9, 9, 9, 0);
@@ -479,15 +478,15 @@ TEST_F(ReaderTest, TrackEntryOf0x80000000OrMoreIsUnusable) {
 TEST_F(ReaderTest, ReadSectorMatchesAllFourIdBytes) {
   Image image;
   image.addSector(0, 0, 0, 1, 3, data(0, 1, 1024));
-  image.addSector(0, 0, 0, 2, 2, data(0, 22, 512));   // same C/H/R, other N
+  image.addSector(0, 0, 0, 2, 2, data(0, 22, 512));  // same C/H/R, other N
   image.addSector(0, 0, 0, 2, 3, data(0, 23, 1024));
   image.addSector(0, 0, 0, 3, 3, data(0, 31, 1024));  // duplicate IDs
   image.addSector(0, 0, 0, 3, 3, data(0, 32, 1024));
-  image.addSector(0, 0, 0, 4, 3, data(0, 4, 2000));   // longer than nominal
-  image.addSector(0, 0, 0, 5, 3, {});                 // data size 0
-  image.addSector(0, 0, 0, 6, 3, data(0, 6, 512));    // shorter than nominal
-  image.addSector(0, 0, 1, 7, 3, data(0, 7, 100));    // head byte 1 on track 0
-  image.addSector(0, 0, 0, 8, 3, data(0, 8, 100));    // the last record
+  image.addSector(0, 0, 0, 4, 3, data(0, 4, 2000));  // longer than nominal
+  image.addSector(0, 0, 0, 5, 3, {});                // data size 0
+  image.addSector(0, 0, 0, 6, 3, data(0, 6, 512));   // shorter than nominal
+  image.addSector(0, 0, 1, 7, 3, data(0, 7, 100));   // head byte 1 on track 0
+  image.addSector(0, 0, 0, 8, 3, data(0, 8, 100));   // the last record
   openAndSelect(d88test::build(image));
 
   struct Row {
@@ -544,8 +543,8 @@ TEST_F(ReaderTest, CountOfZeroEndsTheSearch) {
   const Row rows[] = {
       {"counts agree", 2, 2, 100, 100},
       {"count 0 on the wanted record", 2, 0, 100, 0},
-      {"count 0 on the first record, even though it is the one wanted", 0, 2,
-       0, 0},
+      {"count 0 on the first record, even though it is the one wanted", 0, 2, 0,
+       0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -555,8 +554,7 @@ TEST_F(ReaderTest, CountOfZeroEndsTheSearch) {
     openAndSelect(d88test::build(image));
     Bytes dest(100);
     EXPECT_EQ(reader->readSector(0, 0, 0, 1, 3, dest.data(), 100), row.first);
-    EXPECT_EQ(reader->readSector(0, 0, 0, 2, 3, dest.data(), 100),
-              row.second);
+    EXPECT_EQ(reader->readSector(0, 0, 0, 2, 3, dest.data(), 100), row.second);
   }
 }
 
@@ -591,9 +589,8 @@ TEST_F(ReaderTest, EveryPrefixOfAnImageIsReadAsFarAsItGoes) {
       constexpr std::int32_t kMaxBytes = 64;
       const std::size_t capped = std::min<std::size_t>(sizes[k], kMaxBytes);
       const std::size_t present =
-          length <= places[k].data
-              ? 0
-              : std::min(capped, length - places[k].data);
+          length <= places[k].data ? 0
+                                   : std::min(capped, length - places[k].data);
       Bytes dest(128, kUntouched);
       ASSERT_EQ(reader->readSector(0, 0, 0, static_cast<int>(k + 1), 3,
                                    dest.data(), kMaxBytes),
@@ -645,24 +642,101 @@ TEST_F(ReaderTest, ReadSectorsRunsAcrossTracks) {
     std::vector<Sector> sectors;  // what dest holds, in order
   };
   const std::vector<Row> rows = {
-      {"within a track", 1, 5, 0, 0, 0, 1, 3, 3072, 3072,
+      {"within a track",
+       1,
+       5,
+       0,
+       0,
+       0,
+       1,
+       3,
+       3072,
+       3072,
        {{0, 1, 1024}, {0, 2, 1024}, {0, 3, 1024}}},
-      {"across the end of track 0 and of track 1", 1, 5, 0, 0, 0, 4, 3,
-       8 * 1024, 8 * 1024,
-       {{0, 4, 1024}, {0, 5, 1024}, {1, 1, 1024}, {1, 2, 1024}, {1, 3, 1024},
-        {1, 4, 1024}, {1, 5, 1024}, {2, 1, 1024}}},
-      {"the next track starts at the first sector", 3, 5, 0, 0, 0, 5, 3, 3072,
-       3072, {{0, 5, 1024}, {1, 3, 1024}, {1, 4, 1024}}},
-      {"a missing sector ends the run", 1, 16, 0, 0, 0, 4, 3, 3072, 2048,
+      {"across the end of track 0 and of track 1",
+       1,
+       5,
+       0,
+       0,
+       0,
+       4,
+       3,
+       8 * 1024,
+       8 * 1024,
+       {{0, 4, 1024},
+        {0, 5, 1024},
+        {1, 1, 1024},
+        {1, 2, 1024},
+        {1, 3, 1024},
+        {1, 4, 1024},
+        {1, 5, 1024},
+        {2, 1, 1024}}},
+      {"the next track starts at the first sector",
+       3,
+       5,
+       0,
+       0,
+       0,
+       5,
+       3,
+       3072,
+       3072,
+       {{0, 5, 1024}, {1, 3, 1024}, {1, 4, 1024}}},
+      {"a missing sector ends the run",
+       1,
+       16,
+       0,
+       0,
+       0,
+       4,
+       3,
+       3072,
+       2048,
        {{0, 4, 1024}, {0, 5, 1024}}},
-      {"not a multiple: the last step asks for the rest", 1, 5, 0, 0, 0, 1, 3,
-       2148, 2148, {{0, 1, 1024}, {0, 2, 1024}, {0, 3, 100}}},
-      {"a short sector ends the run, its bytes left in dest", 1, 5, 3, 1, 1,
-       1, 3, 3072, 1024, {{3, 1, 1024}, {3, 2, 512}}},
-      {"a short sector satisfies a shorter last step", 1, 5, 3, 1, 1, 1, 3,
-       1536, 1536, {{3, 1, 1024}, {3, 2, 512}}},
-      {"a run above the last sector never wraps", 1, 5, 4, 2, 0, 6, 3,
-       4 * 1024, 3 * 1024, {{4, 6, 1024}, {4, 7, 1024}, {4, 8, 1024}}},
+      {"not a multiple: the last step asks for the rest",
+       1,
+       5,
+       0,
+       0,
+       0,
+       1,
+       3,
+       2148,
+       2148,
+       {{0, 1, 1024}, {0, 2, 1024}, {0, 3, 100}}},
+      {"a short sector ends the run, its bytes left in dest",
+       1,
+       5,
+       3,
+       1,
+       1,
+       1,
+       3,
+       3072,
+       1024,
+       {{3, 1, 1024}, {3, 2, 512}}},
+      {"a short sector satisfies a shorter last step",
+       1,
+       5,
+       3,
+       1,
+       1,
+       1,
+       3,
+       1536,
+       1536,
+       {{3, 1, 1024}, {3, 2, 512}}},
+      {"a run above the last sector never wraps",
+       1,
+       5,
+       4,
+       2,
+       0,
+       6,
+       3,
+       4 * 1024,
+       3 * 1024,
+       {{4, 6, 1024}, {4, 7, 1024}, {4, 8, 1024}}},
       {"size code 23", 1, 5, 6, 3, 0, 1, 23, 100, 100, {{6, 1, 100}}},
       {"totalBytes 0", 1, 5, 0, 0, 0, 1, 3, 0, 0, {}},
       {"totalBytes negative", 1, 5, 0, 0, 0, 1, 3, -1, 0, {}},
@@ -697,8 +771,7 @@ TEST_F(ReaderTest, ReadSectorIdsListsWholeEntriesWithinMaxBytes) {
 
   for (const std::int32_t maxBytes : {16, 15, 3, 0, -4, 104, 1000}) {
     SCOPED_TRACE("maxBytes " + std::to_string(maxBytes));
-    const std::int32_t entries =
-        maxBytes <= 0 ? 0 : std::min(maxBytes / 4, 26);
+    const std::int32_t entries = maxBytes <= 0 ? 0 : std::min(maxBytes / 4, 26);
     Bytes dest(1000, kUntouched);
     EXPECT_EQ(reader->readSectorIds(0, dest.data(), maxBytes), 4 * entries);
     Bytes expected(1000, kUntouched);
@@ -744,7 +817,8 @@ TEST_F(ReaderTest, CountsThatDisagreeCarryTheWalkPastTheTrack) {
   const Row rows[] = {
       {"count too large", 0, {0, 0, 1, 3, 0, 0, 2, 3, 0, 1, 1, 3}},
       {"count too small", 2, {1, 0, 1, 3}},
-      {"counts of 0, up to the file's end", 3,
+      {"counts of 0, up to the file's end",
+       3,
        {1, 1, 1, 3, 1, 1, 2, 3, 1, 1, 3, 3}},
   };
   for (const Row& row : rows) {

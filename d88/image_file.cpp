@@ -91,8 +91,8 @@ bool ImageFile::fill() {
 std::int32_t ImageFile::readSlow(unsigned char* dest, std::int32_t count) {
   std::int32_t done = 0;
   while (done < count) {
-    const bool inWindow = pos >= windowStart &&
-                          pos < windowStart + windowLength;
+    const bool inWindow =
+        pos >= windowStart && pos < windowStart + windowLength;
     if (!inWindow && !fill()) break;
     const std::int64_t available = windowStart + windowLength - pos;
     const std::int32_t wanted = count - done;

@@ -27,9 +27,9 @@ enum class Move { kSeek, kSkip };
 struct Step {
   const char* name;
   Move move;
-  std::int64_t amount;   // offset for kSeek, distance for kSkip
-  std::int32_t count;    // bytes asked for
-  std::int32_t expected; // bytes that must arrive
+  std::int64_t amount;    // offset for kSeek, distance for kSkip
+  std::int32_t count;     // bytes asked for
+  std::int32_t expected;  // bytes that must arrive
 };
 
 // Reads count bytes at the file's current position and checks them against
@@ -75,8 +75,7 @@ TEST_F(ImageFileTest, SeeksAndReadsDeliverTheFilesBytes) {
   const Step steps[] = {
       {"start", Move::kSeek, 0, 100, 100},
       {"relative, inside the window", Move::kSkip, 1000, 500, 500},
-      {"ending exactly at the window's end", Move::kSeek, kWindow - 16, 16,
-       16},
+      {"ending exactly at the window's end", Move::kSeek, kWindow - 16, 16, 16},
       {"starting exactly at the window's end", Move::kSkip, 0, 16, 16},
       {"back over the window's end", Move::kSkip, -64, 32, 32},
       {"across a window boundary", Move::kSeek, 2 * kWindow - 10, 20, 20},
@@ -91,13 +90,12 @@ TEST_F(ImageFileTest, SeeksAndReadsDeliverTheFilesBytes) {
        static_cast<std::int32_t>(3 * kWindow)},
       {"straight on from a long read", Move::kSkip, 0, 64, 64},
       {"far forward", Move::kSeek, 4 * kWindow + 1000, 1000, 1000},
-      {"a short read at the end of the file", Move::kSeek, kFileSize - 10,
-       100, 10},
+      {"a short read at the end of the file", Move::kSeek, kFileSize - 10, 100,
+       10},
       {"then nothing at the end", Move::kSkip, 0, 100, 0},
       {"at the end, by an absolute seek", Move::kSeek, kFileSize, 1, 0},
       {"past the end", Move::kSeek, kFileSize + 1000, 1, 0},
-      {"back to the start after the end was reached", Move::kSeek, 0, 100,
-       100},
+      {"back to the start after the end was reached", Move::kSeek, 0, 100, 100},
       {"inside the last window, running past the end", Move::kSeek,
        kFileSize - 100, 200, 100},
       {"backwards from the end into the last window", Move::kSkip, -300, 100,
@@ -107,8 +105,8 @@ TEST_F(ImageFileTest, SeeksAndReadsDeliverTheFilesBytes) {
        static_cast<std::int32_t>(kWindow + 500)},
       {"the last byte alone", Move::kSeek, kFileSize - 1, 1, 1},
       {"negative position", Move::kSeek, -1, 10, 0},
-      {"negative position, read that would reach the start", Move::kSeek,
-       -5, 10, 0},
+      {"negative position, read that would reach the start", Move::kSeek, -5,
+       10, 0},
       {"relative back to a negative position", Move::kSkip, -100, 10, 0},
       {"count 0", Move::kSeek, 4000, 0, 0},
       {"negative count", Move::kSeek, 4000, -5, 0},
@@ -143,8 +141,7 @@ TEST_F(ImageFileTest, WalkOfRandomSeeksMatchesTheFile) {
   for (int i = 0; i < 5000; ++i) {
     const std::uint32_t kind = next() % 8;
     if (kind == 0) {
-      walkStart =
-          static_cast<std::int64_t>(next() % (kFileSize + 2000)) - 1000;
+      walkStart = static_cast<std::int64_t>(next() % (kFileSize + 2000)) - 1000;
       file->seek(walkStart);
     } else if (kind == 1) {
       file->seek(walkStart);
@@ -168,12 +165,10 @@ TEST_F(ImageFileTest, WalkOfRandomSeeksMatchesTheFile) {
 TEST(ImageFile, ReadsFilesOfEveryLengthAroundTheWindowSize) {
   d88test::ScratchDir dir;
   auto file = std::make_unique<ImageFile>();
-  for (const std::int64_t size :
-       {std::int64_t{0}, std::int64_t{1}, kWindow - 1, kWindow, kWindow + 1,
-        2 * kWindow}) {
+  for (const std::int64_t size : {std::int64_t{0}, std::int64_t{1}, kWindow - 1,
+                                  kWindow, kWindow + 1, 2 * kWindow}) {
     SCOPED_TRACE("file of " + std::to_string(size) + " bytes");
-    const Bytes bytes =
-        d88test::pattern(static_cast<std::size_t>(size), 7);
+    const Bytes bytes = d88test::pattern(static_cast<std::size_t>(size), 7);
     const std::string path = dir.file(std::to_string(size));
     d88test::writeFile(path, bytes);
     ASSERT_TRUE(file->open(path.c_str()));

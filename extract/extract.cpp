@@ -121,8 +121,8 @@ bool saveFile(const char* path, const unsigned char* data, std::int32_t size,
   // No O_TRUNC yet: the file is emptied only once it is known to be a
   // regular file other than the image. O_NONBLOCK keeps a FIFO from hanging
   // the open.
-  const int fd = ::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK |
-                                  O_CLOEXEC, 0666);
+  const int fd = ::open(
+      path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return fail(failure, "cannot create", errno);
   if (fstat(fd, &info) != 0) {
     const int error = errno;

@@ -97,9 +97,8 @@ TEST_F(SaveSectorRun, WritesTheBytesAfterSkipAcrossTracks) {
   ASSERT_TRUE(extract::saveSectorRun(reader, out.c_str(), 3, 1, 1, 2, 3, 100,
                                      4096, failure));
   EXPECT_EQ(failure.reason, nullptr);
-  EXPECT_EQ(contents(work),
-            (std::map<std::string, std::string>{
-                {"OUT", "file:" + run.substr(100, 4096)}}));
+  EXPECT_EQ(contents(work), (std::map<std::string, std::string>{
+                                {"OUT", "file:" + run.substr(100, 4096)}}));
 }
 
 TEST_F(SaveSectorRun, RunsThatYieldTooLittleWriteNothing) {

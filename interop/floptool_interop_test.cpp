@@ -7,9 +7,8 @@
 // floptool is taken from D88UNPACK_FLOPTOOL, else from floptool/ in the
 // build directory, where .ci/steps/70-interop.sh unpacks it. Without it the
 // tests are skipped.
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -75,7 +74,9 @@ Bytes sectorsInOrder(const std::string& file) {
   const auto byte = [&](std::size_t at) {
     return at < file.size() ? static_cast<unsigned char>(file[at]) : 0u;
   };
-  const auto le16 = [&](std::size_t at) { return byte(at) | byte(at + 1) << 8; };
+  const auto le16 = [&](std::size_t at) {
+    return byte(at) | byte(at + 1) << 8;
+  };
   const auto le32 = [&](std::size_t at) {
     return std::size_t{le16(at)} | std::size_t{le16(at + 2)} << 16;
   };
@@ -87,12 +88,11 @@ Bytes sectorsInOrder(const std::string& file) {
     for (unsigned i = 0; i < count && at + 16 <= file.size(); ++i) {
       const std::size_t size = le16(at + 14);
       const auto data = file.begin() + static_cast<std::ptrdiff_t>(at + 16);
-      image.addSector(track, static_cast<int>(byte(at)),
-                      static_cast<int>(byte(at + 1)),
-                      static_cast<int>(byte(at + 2)),
-                      static_cast<int>(byte(at + 3)),
-                      Bytes(data, data + static_cast<std::ptrdiff_t>(std::min(
-                                              size, file.size() - at - 16))));
+      image.addSector(
+          track, static_cast<int>(byte(at)), static_cast<int>(byte(at + 1)),
+          static_cast<int>(byte(at + 2)), static_cast<int>(byte(at + 3)),
+          Bytes(data, data + static_cast<std::ptrdiff_t>(
+                                 std::min(size, file.size() - at - 16))));
       at += 16 + size;
     }
   }
@@ -101,10 +101,11 @@ Bytes sectorsInOrder(const std::string& file) {
 
 // Reports how a dump differs from the expected one: its size, or the first
 // sector that differs, by C/H/R.
-testing::AssertionResult sameDump(const Bytes& expected, const std::string& got) {
+testing::AssertionResult sameDump(const Bytes& expected,
+                                  const std::string& got) {
   if (got.size() != expected.size()) {
-    return testing::AssertionFailure()
-           << "the dump has " << got.size() << " bytes, not " << expected.size();
+    return testing::AssertionFailure() << "the dump has " << got.size()
+                                       << " bytes, not " << expected.size();
   }
   for (std::size_t at = 0; at < got.size(); at += kSectorBytes) {
     if (std::memcmp(expected.data() + at, got.data() + at, kSectorBytes) != 0) {
@@ -193,7 +194,8 @@ TEST_F(FloptoolTest, SampleFilesAreTheBlocksFloptoolReads) {
     char name[7] = {};
     unsigned start = 0;
     unsigned end = 0;
-    ASSERT_EQ(std::sscanf(text.c_str(), "%6s START:%x END:%x", name, &start, &end), 3)
+    ASSERT_EQ(
+        std::sscanf(text.c_str(), "%6s START:%x END:%x", name, &start, &end), 3)
         << text;
     SCOPED_TRACE(name);
     // Blocks are contiguous in the dump only within a track.
@@ -228,10 +230,10 @@ TEST_F(FloptoolTest, BuilderImagesConvertToTheirSectorsInOrder) {
     SCOPED_TRACE(row.name);
     d88test::Pc98Disk disk(kSectors);
     disk.interleave = row.interleave;
-    disk.addFile("DATA", d88test::pattern(
-                             std::size_t{d88test::Pc98Disk::kBlocks - 10} *
-                                 kSectorBytes,
-                             row.seed));
+    disk.addFile(
+        "DATA", d88test::pattern(
+                    std::size_t{d88test::Pc98Disk::kBlocks - 10} * kSectorBytes,
+                    row.seed));
     const d88test::Image image = disk.toImage();
     const std::string path = scratch.file("disk.d88");
     d88test::writeFile(path, d88test::build(image));

@@ -21,7 +21,8 @@ void putLe16(Bytes& bytes, std::size_t offset, std::uint16_t value) {
 
 void putLe32(Bytes& bytes, std::size_t offset, std::uint32_t value) {
   for (std::size_t i = 0; i < 4; ++i) {
-    bytes.at(offset + i) = static_cast<unsigned char>((value >> (8 * i)) & 0xFF);
+    bytes.at(offset + i) =
+        static_cast<unsigned char>((value >> (8 * i)) & 0xFF);
   }
 }
 
@@ -84,7 +85,8 @@ Bytes build(const Image& image, Layout* layout) {
 
 Bytes concat(const std::vector<Bytes>& parts) {
   Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  for (const Bytes& part : parts)
+    out.insert(out.end(), part.begin(), part.end());
   return out;
 }
 
@@ -106,7 +108,8 @@ void writeFile(const std::string& path, const Bytes& bytes) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) throw std::runtime_error("cannot create " + path);
   const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  if (std::fclose(f) != 0 || !ok) throw std::runtime_error("cannot write " + path);
+  if (std::fclose(f) != 0 || !ok)
+    throw std::runtime_error("cannot write " + path);
 }
 
 Pc98Disk::Pc98Disk(int sectors)
@@ -121,7 +124,8 @@ void Pc98Disk::putBlocks(int block, const Bytes& bytes) {
   if (block < 0 || at + bytes.size() > blockData.size()) {
     throw std::out_of_range("blocks past the end of the disk");
   }
-  std::copy(bytes.begin(), bytes.end(), blockData.begin() + static_cast<std::ptrdiff_t>(at));
+  std::copy(bytes.begin(), bytes.end(),
+            blockData.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 void Pc98Disk::addEntry(const std::string& name, int startBlock, int endBlock) {
@@ -136,8 +140,8 @@ void Pc98Disk::addEntry(const std::string& name, int startBlock, int endBlock) {
 
 int Pc98Disk::addFile(const std::string& name, const Bytes& content) {
   const int start = nextFreeBlock;
-  const int blocks =
-      std::max<int>(1, static_cast<int>((content.size() + kBlockSize - 1) / kBlockSize));
+  const int blocks = std::max<int>(
+      1, static_cast<int>((content.size() + kBlockSize - 1) / kBlockSize));
   Bytes padded = content;
   padded.resize(static_cast<std::size_t>(blocks) * kBlockSize, 0x1A);
   putBlocks(start, padded);
@@ -150,10 +154,12 @@ Image Pc98Disk::toImage() const {
   Bytes directory(kBlocksPerTrack * kBlockSize, endMark ? 0xFF : 0x00);
   if (entries.size() > 320) throw std::length_error("more than 320 entries");
   for (std::size_t j = 0; j < entries.size(); ++j) {
-    std::copy(entries[j].begin(), entries[j].end(), directory.begin() + static_cast<std::ptrdiff_t>(16 * j));
+    std::copy(entries[j].begin(), entries[j].end(),
+              directory.begin() + static_cast<std::ptrdiff_t>(16 * j));
   }
   Bytes data = blockData;
-  std::copy(directory.begin(), directory.end(), data.begin() + kBlocksPerTrack * kBlockSize);
+  std::copy(directory.begin(), directory.end(),
+            data.begin() + kBlocksPerTrack * kBlockSize);
 
   std::vector<int> order = interleave;
   if (order.empty()) {
@@ -166,7 +172,8 @@ Image Pc98Disk::toImage() const {
     for (int r : order) {
       Bytes sector;
       if (r >= 1 && r <= kBlocksPerTrack) {
-        const auto from = data.begin() + static_cast<std::ptrdiff_t>((t * kBlocksPerTrack + r - 1) * kBlockSize);
+        const std::ptrdiff_t block = t * kBlocksPerTrack + r - 1;
+        const auto from = data.begin() + block * kBlockSize;
         sector.assign(from, from + kBlockSize);
       } else {
         sector = pattern(kBlockSize, static_cast<std::uint32_t>(t * 100 + r));

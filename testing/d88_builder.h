@@ -59,9 +59,15 @@ struct Layout {
 
   static constexpr std::size_t kMediaField = 0x1B;
   static constexpr std::size_t kDiskSizeField = 0x1C;
-  static std::size_t trackTableField(int track) { return 0x20 + 4 * static_cast<std::size_t>(track); }
-  std::size_t countField(int track, std::size_t index) const { return records.at(track).at(index).header + 4; }
-  std::size_t dataSizeField(int track, std::size_t index) const { return records.at(track).at(index).header + 14; }
+  static std::size_t trackTableField(int track) {
+    return 0x20 + 4 * static_cast<std::size_t>(track);
+  }
+  std::size_t countField(int track, std::size_t index) const {
+    return records.at(track).at(index).header + 4;
+  }
+  std::size_t dataSizeField(int track, std::size_t index) const {
+    return records.at(track).at(index).header + 14;
+  }
 };
 
 Bytes build(const Image& image, Layout* layout = nullptr);
@@ -106,7 +112,7 @@ class Pc98Disk {
  private:
   int sectorsPerTrack;
   int nextFreeBlock = 10;  // after track 0 (blocks 0..4) and the directory
-  Bytes blockData;            // kBlocks * kBlockSize
+  Bytes blockData;         // kBlocks * kBlockSize
   std::vector<Bytes> entries;
 };
 

@@ -17,6 +17,7 @@ TEST(D88Builder, TinyImageIsLaidOutByteForByte) {
   const Bytes bytes = build(image, &layout);
 
   ASSERT_EQ(bytes.size(), 0x2B0u + 16 + 2);
+  // clang-format off
   const Bytes start = {
       'A',  'B',  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // name
       0,    0,    0, 0, 0, 0, 0, 0, 0, 0, 0,                 // not read
@@ -25,14 +26,17 @@ TEST(D88Builder, TinyImageIsLaidOutByteForByte) {
       0,    0,    0, 0,                                      // track 0 absent
       0xB0, 0x02, 0, 0,                                      // track 1 at 0x2B0
   };
+  // clang-format on
   EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 0x28), start);
   EXPECT_EQ(Bytes(bytes.begin() + 0x28, bytes.begin() + 0x2B0),
             Bytes(0x2B0 - 0x28, 0));
+  // clang-format off
   const Bytes record = {0, 1, 7, 3,               // C H R N
                         1, 0,                     // one record in the track
                         0, 0, 0, 0, 0, 0, 0, 0,   // not read
                         2, 0,                     // data size
                         0xDE, 0xAD};
+  // clang-format on
   EXPECT_EQ(Bytes(bytes.begin() + 0x2B0, bytes.end()), record);
 
   EXPECT_EQ(layout.size, bytes.size());

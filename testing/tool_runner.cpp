@@ -49,7 +49,9 @@ RunResult runProgram(const std::vector<std::string>& args,
                      const RunOptions& options) {
   if (args.empty()) throw std::invalid_argument("no program to run");
   std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.reserve(args.size() + 1);
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
   const int outFd = anonymousFile();
@@ -77,8 +79,8 @@ RunResult runProgram(const std::vector<std::string>& args,
   while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
   }
   RunResult result;
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus)
-                                     : 128 + WTERMSIG(wstatus);
+  result.status =
+      WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   result.out = drain(outFd);
   result.err = drain(errFd);
   close(outFd);

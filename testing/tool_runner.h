@@ -10,9 +10,9 @@
 namespace d88test {
 
 struct RunResult {
-  int status = -1;   // exit status; 128 + signal number when killed
-  std::string out;   // stdout bytes
-  std::string err;   // stderr bytes
+  int status = -1;  // exit status; 128 + signal number when killed
+  std::string out;  // stdout bytes
+  std::string err;  // stderr bytes
 };
 
 struct RunOptions {

@@ -15,7 +15,7 @@ echo "--- clang-tidy"
 # The tool's sources and the tools beside them. The GoogleTest files take
 # 10-20 s each to analyse; the hostile-image test stands in for them.
 mapfile -t tidy_sources < <(git ls-files \
-  'd88/*.cpp' 'extract/*.cpp' 'app/*.cpp' 'sample/*.cpp' |
+  'd88/*.cpp' 'extract/*.cpp' 'app/*.cpp' 'sample/*.cpp' 'testing/*.cpp' |
   grep -v '_test\.cpp$')
 tidy_sources+=(app/hostile_image_test.cpp)
 printf '%s\n' "${tidy_sources[@]}" |
