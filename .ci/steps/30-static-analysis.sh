@@ -2,12 +2,6 @@
 # build/, cppcheck, and the format check against .clang-format. Any finding
 # fails the step.
 set -euo pipefail
-for package in clang-tidy clang-format cppcheck; do
-  if ! dpkg -s "${package}" >/dev/null 2>&1; then
-    apt-get update -q
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${package}"
-  fi
-done
 # The test step leaves build/compile_commands.json; configure alone if not.
 [[ -f "${TIDY_BUILD_DIR:-build}"/compile_commands.json ]] || cmake --preset default >/dev/null
 

@@ -4,13 +4,6 @@
 # image builder writes. Any crash, leak, sanitizer report, timeout or
 # out-of-memory fails the step; its input is left in build-fuzz/artifacts/.
 set -euo pipefail
-for package in clang libclang-rt-14-dev; do
-  if ! dpkg -s "${package}" >/dev/null 2>&1; then
-    apt-get update -q
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${package}"
-  fi
-done
-
 dir=build-fuzz
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
 flags+=" -fno-omit-frame-pointer"

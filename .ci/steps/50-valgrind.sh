@@ -4,10 +4,6 @@
 # start-up by the statically linked libstdc++), so reachable blocks are
 # reported but only definite and possible leaks count as errors.
 set -euo pipefail
-if ! dpkg -s valgrind >/dev/null 2>&1; then
-  apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q valgrind
-fi
 [[ -x build/app/d88unpack && -f build/sample.d88 ]] ||
   cmake --build build --target d88unpack sample_image
 tool="$(pwd)/build/app/d88unpack"

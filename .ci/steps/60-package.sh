@@ -6,13 +6,6 @@ set -euo pipefail
 build="${D88UNPACK_BUILD_DIR:-build}"
 sample="${build}/sample.d88"
 
-for package in groff-base dpkg-dev; do
-  if ! dpkg -s "${package}" >/dev/null 2>&1; then
-    apt-get update -q
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${package}"
-  fi
-done
-
 scratch="$(mktemp -d)"
 trap 'rm -rf "${scratch}"' EXIT
 

@@ -21,20 +21,10 @@ if [[ ! -x "${floptool}" ]]; then
   dpkg -x "${download}"/mame-tools_*.deb "${root}"
 fi
 
-# floptool needs only these shared libraries (libz, libstdc++, libgcc_s,
-# libc and libm).
-libraries=(zlib1g libstdc++6 libgcc-s1 libc6)
-missing=()
-for package in "${libraries[@]}"; do
-  dpkg -s "${package}" >/dev/null 2>&1 || missing+=("${package}")
-done
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
-  apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
-fi
+# floptool needs only libz, libstdc++, libgcc_s, libc and libm, which the
+# install step provides.
 if ldd "${floptool}" | grep 'not found'; then
-  echo "floptool lacks the shared libraries above" >&2
+  echo "floptool lacks a shared library" >&2
   exit 1
 fi
 echo "floptool $("${floptool}" version 2>&1 | head -n 1)"
