@@ -59,24 +59,6 @@ const std::string kUnsupported =
 // "link:" and the target, or "other" (a FIFO).
 using Tree = std::map<std::string, std::string>;
 
-Tree snapshot(const std::string& root) {
-  Tree tree;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const std::string name = entry.path().string().substr(root.size() + 1);
-    const fs::file_status status = entry.symlink_status();
-    if (fs::is_symlink(status)) {
-      tree[name] = "link:" + fs::read_symlink(entry.path()).string();
-    } else if (fs::is_directory(status)) {
-      tree[name] = "dir";
-    } else if (fs::is_regular_file(status)) {
-      tree[name] = "file:" + d88test::readFile(entry.path().string());
-    } else {
-      tree[name] = "other";
-    }
-  }
-  return tree;
-}
-
 // Names can hold any byte; show them escaped.
 std::string printable(const std::string& bytes) {
   std::string out;
@@ -156,7 +138,7 @@ struct Sandbox {
     return run({writeImage(d88test::build(image))});
   }
 
-  Tree tree() const { return snapshot(root.path()); }
+  Tree tree() const { return d88test::snapshot(root.path()); }
 };
 
 // The tree of a work directory holding exactly these files.

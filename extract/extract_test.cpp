@@ -30,26 +30,6 @@ std::string str(const Bytes& bytes) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-// What a directory holds: name to "file:" and the bytes, "dir", "link:" and
-// the target, or "other".
-std::map<std::string, std::string> contents(const d88test::ScratchDir& dir) {
-  std::map<std::string, std::string> found;
-  for (const auto& entry : fs::directory_iterator(dir.path())) {
-    const std::string name = entry.path().filename().string();
-    const fs::file_status status = entry.symlink_status();
-    if (fs::is_symlink(status)) {
-      found[name] = "link:" + fs::read_symlink(entry.path()).string();
-    } else if (fs::is_directory(status)) {
-      found[name] = "dir";
-    } else if (fs::is_regular_file(status)) {
-      found[name] = "file:" + d88test::readFile(entry.path().string());
-    } else {
-      found[name] = "other";
-    }
-  }
-  return found;
-}
-
 // An image with tracks 3 and 4 whole (sectors 1 to 5), track 5 holding
 // sector 1 only, track 6 a sector 1 of 512 bytes, and track 7, last in the
 // file, a sector 1 that the file's end cuts off after 300 bytes.
@@ -97,8 +77,9 @@ TEST_F(SaveSectorRun, WritesTheBytesAfterSkipAcrossTracks) {
   ASSERT_TRUE(extract::saveSectorRun(reader, out.c_str(), 3, 1, 1, 2, 3, 100,
                                      4096, failure));
   EXPECT_EQ(failure.reason, nullptr);
-  EXPECT_EQ(contents(work), (std::map<std::string, std::string>{
-                                {"OUT", "file:" + run.substr(100, 4096)}}));
+  EXPECT_EQ(d88test::snapshot(work.path()),
+            (std::map<std::string, std::string>{
+                {"OUT", "file:" + run.substr(100, 4096)}}));
 }
 
 TEST_F(SaveSectorRun, RunsThatYieldTooLittleWriteNothing) {
@@ -140,7 +121,7 @@ TEST_F(SaveSectorRun, SectorCutOffByTheFileEndReadsAsZeros) {
   extract::SaveFailure failure;
   ASSERT_TRUE(extract::saveSectorRun(reader, out.c_str(), 7, 3, 1, 1, 3, 0,
                                      1024, failure));
-  EXPECT_EQ(contents(work),
+  EXPECT_EQ(d88test::snapshot(work.path()),
             (std::map<std::string, std::string>{{"OUT", "file:" + expected}}));
 }
 
@@ -157,11 +138,12 @@ TEST(SaveFile, CreatesOrTruncatesAndWritesExactly) {
   EXPECT_TRUE(extract::saveFile(work.file("EMPTY").c_str(), data.data(), 0, {},
                                 failure));
   EXPECT_EQ(failure.reason, nullptr);
-  EXPECT_EQ(contents(work), (std::map<std::string, std::string>{
-                                {"EMPTY", "file:"},
-                                {"NEW", "file:" + str(data)},
-                                {"OLD", "file:" + str(data).substr(0, 1000)},
-                            }));
+  EXPECT_EQ(d88test::snapshot(work.path()),
+            (std::map<std::string, std::string>{
+                {"EMPTY", "file:"},
+                {"NEW", "file:" + str(data)},
+                {"OLD", "file:" + str(data).substr(0, 1000)},
+            }));
 }
 
 TEST(SaveFile, RefusesWhatIsNotAPlainFileOfItsOwn) {
@@ -222,7 +204,7 @@ TEST(SaveFile, RefusesWhatIsNotAPlainFileOfItsOwn) {
     SCOPED_TRACE(row.name);
     d88test::ScratchDir dir;
     const extract::FileIdentity protect = row.setUp(dir);
-    const auto before = contents(dir);
+    const auto before = d88test::snapshot(dir.path());
 
     extract::SaveFailure failure;
     EXPECT_FALSE(extract::saveFile(dir.file("X").c_str(), data.data(), 100,
@@ -230,7 +212,7 @@ TEST(SaveFile, RefusesWhatIsNotAPlainFileOfItsOwn) {
     ASSERT_NE(failure.reason, nullptr);
     EXPECT_STREQ(failure.reason, row.reason);
     EXPECT_EQ(failure.error, row.error);
-    EXPECT_EQ(contents(dir), before);
+    EXPECT_EQ(d88test::snapshot(dir.path()), before);
   }
 }
 

@@ -111,6 +111,25 @@ std::vector<std::string> ScratchDir::list() const {
   return names;
 }
 
+std::map<std::string, std::string> snapshot(const std::string& root) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string name = entry.path().string().substr(root.size() + 1);
+    const fs::file_status status = entry.symlink_status();
+    if (fs::is_symlink(status)) {
+      tree[name] = "link:" + fs::read_symlink(entry.path()).string();
+    } else if (fs::is_directory(status)) {
+      tree[name] = "dir";
+    } else if (fs::is_regular_file(status)) {
+      tree[name] = "file:" + readFile(entry.path().string());
+    } else {
+      tree[name] = "other";
+    }
+  }
+  return tree;
+}
+
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);

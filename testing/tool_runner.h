@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,10 @@ class ScratchDir {
  private:
   std::string root;
 };
+
+// Everything below root, by path relative to it: "file:" and the bytes,
+// "dir", "link:" and the target (never followed), or "other".
+std::map<std::string, std::string> snapshot(const std::string& root);
 
 // The file's whole contents; throws when it cannot be read.
 std::string readFile(const std::string& path);
