@@ -16,6 +16,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "testing/d88_builder.h"
@@ -40,20 +41,17 @@ std::string str(const Bytes& bytes) {
 
 // The console messages, Shift_JIS.
 // "ファイルをオープンできません.\n"
-const std::string kOpenFailed =
-    str({0x83, 0x74, 0x83, 0x40, 0x83, 0x43, 0x83, 0x8B, 0x82, 0xF0,
-         0x83, 0x49, 0x81, 0x5B, 0x83, 0x76, 0x83, 0x93, 0x82, 0xC5,
-         0x82, 0xAB, 0x82, 0xDC, 0x82, 0xB9, 0x82, 0xF1, 0x2E, 0x0A});
+constexpr std::string_view kOpenFailed =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76"
+    "\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1.\n";
 // "2DD/2HD版(PC98)を認識しました.\n"
-const std::string kRecognised =
-    str({0x32, 0x44, 0x44, 0x2F, 0x32, 0x48, 0x44, 0x94, 0xC5, 0x28, 0x50,
-         0x43, 0x39, 0x38, 0x29, 0x82, 0xF0, 0x94, 0x46, 0x8E, 0xAF, 0x82,
-         0xB5, 0x82, 0xDC, 0x82, 0xB5, 0x82, 0xBD, 0x2E, 0x0A});
+constexpr std::string_view kRecognised =
+    "2DD/2HD\x94\xC5(PC98)\x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5"
+    "\x82\xBD.\n";
 // "未対応のディスクイメージ形式です.\n"
-const std::string kUnsupported =
-    str({0x96, 0xA2, 0x91, 0xCE, 0x89, 0x9E, 0x82, 0xCC, 0x83, 0x66, 0x83, 0x42,
-         0x83, 0x58, 0x83, 0x4E, 0x83, 0x43, 0x83, 0x81, 0x81, 0x5B, 0x83, 0x57,
-         0x8C, 0x60, 0x8E, 0xAE, 0x82, 0xC5, 0x82, 0xB7, 0x2E, 0x0A});
+constexpr std::string_view kUnsupported =
+    "\x96\xA2\x91\xCE\x89\x9E\x82\xCC\x83\x66\x83\x42\x83\x58\x83\x4E"
+    "\x83\x43\x83\x81\x81\x5B\x83\x57\x8C\x60\x8E\xAE\x82\xC5\x82\xB7.\n";
 
 // What a tree holds, by path below its root: "file:" and the bytes, "dir",
 // "link:" and the target, or "other" (a FIFO).
@@ -99,7 +97,7 @@ testing::AssertionResult sameTree(const Tree& actual, const Tree& expected) {
     }
   }
   for (const auto& [name, what] : actual) {
-    if (expected.count(name) == 0) {
+    if (!expected.contains(name)) {
       faults +=
           "\n  unexpected " + printable(name) + " (" + describe(what) + ")";
     }
@@ -118,14 +116,14 @@ struct Sandbox {
 
   Sandbox() { fs::create_directory(work); }
 
-  std::string writeImage(const Bytes& bytes) {
-    const std::string path = images.file("disk.d88");
+  std::string writeImage(const Bytes& bytes) const {
+    std::string path = images.file("disk.d88");
     d88test::writeFile(path, bytes);
     return path;
   }
 
   d88test::RunResult run(const std::vector<std::string>& args,
-                         std::int64_t fileSizeLimit = -1) {
+                         std::int64_t fileSizeLimit = -1) const {
     std::vector<std::string> argv = {d88test::toolPath()};
     argv.insert(argv.end(), args.begin(), args.end());
     d88test::RunOptions options;
@@ -134,7 +132,7 @@ struct Sandbox {
     return d88test::runProgram(argv, options);
   }
 
-  d88test::RunResult extract(const Image& image) {
+  d88test::RunResult extract(const Image& image) const {
     return run({writeImage(d88test::build(image))});
   }
 
@@ -200,38 +198,68 @@ TEST(D88UnpackDriver, ArgumentsMediaAndMessages) {
   const Case cases[] = {
       {"no argument", hd, {}, "", usage, 1, nothing},
       {"four arguments", hd, {"IMAGE", "a", "b", "c"}, "", usage, 1, nothing},
-      {"one argument", hd, {"IMAGE"}, kRecognised + listing, "", 0, extracted},
+      {"one argument",
+       hd,
+       {"IMAGE"},
+       std::string(kRecognised) + listing,
+       "",
+       0,
+       extracted},
       {"two arguments",
        hd,
        {"IMAGE", "a"},
-       kRecognised + listing,
+       std::string(kRecognised) + listing,
        "",
        0,
        extracted},
       {"three arguments",
        hd,
        {"IMAGE", "a", "b"},
-       kRecognised + listing,
+       std::string(kRecognised) + listing,
        "",
        0,
        extracted},
-      {"2DD like 2HD", dd, {"IMAGE"}, kRecognised + listing, "", 0, extracted},
-      {"missing path", std::nullopt, {"IMAGE"}, "", kOpenFailed, 1, nothing},
-      {"empty file", Bytes{}, {"IMAGE"}, "", kUnsupported, 1, nothing},
+      {"2DD like 2HD",
+       dd,
+       {"IMAGE"},
+       std::string(kRecognised) + listing,
+       "",
+       0,
+       extracted},
+      {"missing path",
+       std::nullopt,
+       {"IMAGE"},
+       "",
+       std::string(kOpenFailed),
+       1,
+       nothing},
+      {"empty file",
+       Bytes{},
+       {"IMAGE"},
+       "",
+       std::string(kUnsupported),
+       1,
+       nothing},
       {"file shorter than a header",
        Bytes(hd.begin(), hd.begin() + 687),
        {"IMAGE"},
        "",
-       kUnsupported,
+       std::string(kUnsupported),
        1,
        nothing},
-      {"media 0x30", otherMedia, {"IMAGE"}, "", kUnsupported, 1, nothing},
+      {"media 0x30",
+       otherMedia,
+       {"IMAGE"},
+       "",
+       std::string(kUnsupported),
+       1,
+       nothing},
       // Only the first image counts.
       {"media 0x00, then a 2HD image",
        d88test::concat({noMedia, hd}),
        {"IMAGE"},
        "",
-       kUnsupported,
+       std::string(kUnsupported),
        1,
        nothing},
   };
@@ -269,7 +297,7 @@ TEST(D88UnpackDriver, RefusalFollowsItsListingLineOnOneStream) {
   const d88test::RunResult result = d88test::runProgram(
       {"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>&1", d88test::toolPath(), path},
       options);
-  EXPECT_EQ(result.out, kRecognised +
+  EXPECT_EQ(result.out, std::string(kRecognised) +
                             "OK1     START:000a  END:000a  SIZE:0400\n"
                             "..      START:000a  END:000a  SIZE:0400\n"
                             "d88unpack: ..: unsafe file name, not written\n"
@@ -317,8 +345,8 @@ TEST(D88UnpackExtract, TestEntryIsSectorsTwoToFiveOfTrackThree) {
 
   Sandbox box;
   const d88test::RunResult result = box.extract(image);
-  EXPECT_EQ(result.out,
-            kRecognised + "TEST    START:0010  END:0013  SIZE:1000\n");
+  EXPECT_EQ(result.out, std::string(kRecognised) +
+                            "TEST    START:0010  END:0013  SIZE:1000\n");
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 0);
   ASSERT_EQ(expected.size(), 4096u);
@@ -340,7 +368,7 @@ TEST(D88UnpackExtract, NamesEndAtFirstSpaceOrNulAndKeepRawBytes) {
   Sandbox box;
   const d88test::RunResult result = box.extract(disk.toImage());
   EXPECT_EQ(result.out,
-            kRecognised +                                    //
+            std::string(kRecognised) +                       //
                 "AB      START:000a  END:000a  SIZE:0400\n"  //
                 "CD      START:000b  END:000b  SIZE:0400\n"  //
                 "GH      START:000c  END:000c  SIZE:0400\n" +
@@ -375,9 +403,9 @@ TEST(D88UnpackExtract, EndMarkStopsTheWalk) {
     Sandbox box;
     const d88test::RunResult result = box.extract(disk.toImage());
     EXPECT_EQ(result.out,
-              kRecognised + (row.entryBefore
-                                 ? "BEFORE  START:000a  END:000a  SIZE:0400\n"
-                                 : ""));
+              std::string(kRecognised) +
+                  (row.entryBefore ? "BEFORE  START:000a  END:000a  SIZE:0400\n"
+                                   : ""));
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
     EXPECT_TRUE(sameTree(box.tree(),
@@ -407,7 +435,7 @@ TEST(D88UnpackExtract, WithoutEndMarkAll320EntriesAreExtracted) {
 
   Sandbox box;
   const d88test::RunResult result = box.extract(disk.toImage());
-  EXPECT_EQ(result.out, kRecognised + listing);
+  EXPECT_EQ(result.out, std::string(kRecognised) + listing);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 0);
   EXPECT_TRUE(sameTree(box.tree(), workHolding(files)));
@@ -424,7 +452,7 @@ TEST(D88UnpackExtract, ExtentsAtTheEdgesOfTheDisk) {
 
   Sandbox box;
   const d88test::RunResult result = box.extract(disk.toImage());
-  EXPECT_EQ(result.out, kRecognised +
+  EXPECT_EQ(result.out, std::string(kRecognised) +
                             "BOOT    START:0000  END:0004  SIZE:1400\n"
                             "EMPTY   START:0014  END:0013  SIZE:0000\n"
                             "FAR     START:ffff  END:fffe  SIZE:0000\n"
@@ -491,7 +519,7 @@ TEST(D88UnpackExtract, SectorThreeMissingShortOrMismatchedEndsItsTrack) {
 
   Sandbox box;
   const d88test::RunResult result = box.extract(image);
-  EXPECT_EQ(result.out, kRecognised + listing);
+  EXPECT_EQ(result.out, std::string(kRecognised) + listing);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 0);
   EXPECT_TRUE(sameTree(box.tree(), workHolding(files)));
@@ -522,7 +550,7 @@ TEST(D88UnpackExtract, UnreadableDirectoryListsEmptyNamesAndRefusesThem) {
 
     Sandbox box;
     const d88test::RunResult result = box.extract(image);
-    EXPECT_EQ(result.out, kRecognised + listing);
+    EXPECT_EQ(result.out, std::string(kRecognised) + listing);
     EXPECT_EQ(result.err, refusals);
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(sameTree(box.tree(), workHolding({})));
@@ -538,7 +566,7 @@ TEST(D88UnpackExtract, ExistingFileAndEarlierDuplicateAreReplaced) {
   Sandbox box;
   d88test::writeFile(box.work + "/OLD", Bytes(5000, 'x'));
   const d88test::RunResult result = box.extract(disk.toImage());
-  EXPECT_EQ(result.out, kRecognised +
+  EXPECT_EQ(result.out, std::string(kRecognised) +
                             "OLD     START:000a  END:000a  SIZE:0400\n"
                             "DUP     START:000b  END:000c  SIZE:0800\n"
                             "DUP     START:000d  END:000d  SIZE:0400\n");
@@ -561,7 +589,7 @@ TEST(D88UnpackExtract, InterleavedDiskWithEightSectorsPerTrack) {
 
   Sandbox box;
   const d88test::RunResult result = box.extract(disk.toImage());
-  EXPECT_EQ(result.out, kRecognised +
+  EXPECT_EQ(result.out, std::string(kRecognised) +
                             "README  START:000a  END:000c  SIZE:0c00\n"
                             "LONG    START:000d  END:0015  SIZE:2400\n"
                             "BIN     START:0016  END:001a  SIZE:1400\n");
@@ -608,7 +636,7 @@ TEST(D88UnpackRefusals, UnsafeNamesLinksAndExtentsAreRefusedAndTheWalkGoesOn) {
   expected["work/OK2"] = "file:" + blocksOf(disk, 11, 11);
 
   const d88test::RunResult result = box.extract(disk.toImage());
-  EXPECT_EQ(result.out, kRecognised +
+  EXPECT_EQ(result.out, std::string(kRecognised) +
                             "OK1     START:000a  END:000a  SIZE:0400\n"
                             "        START:000a  END:000a  SIZE:0400\n"
                             "        START:000a  END:000a  SIZE:0400\n"
@@ -666,7 +694,7 @@ TEST(D88UnpackRefusals, ImageInTheWorkDirectoryIsNotOverwritten) {
 
     const d88test::RunResult result =
         box.run({row.relative ? "DISK" : box.work + "/DISK"});
-    EXPECT_EQ(result.out, kRecognised +
+    EXPECT_EQ(result.out, std::string(kRecognised) +
                               "DISK    START:000a  END:000a  SIZE:0400\n"
                               "HARD    START:000b  END:000b  SIZE:0400\n"
                               "OK      START:000c  END:000c  SIZE:0400\n");
@@ -688,7 +716,7 @@ TEST(D88UnpackRefusals, WriteFailureIsReportedWithTheSystemReason) {
   const std::string path = box.writeImage(d88test::build(disk.toImage()));
   const d88test::RunResult result =
       box.run({path}, static_cast<std::int64_t>(2 * kBlock));
-  EXPECT_EQ(result.out, kRecognised +
+  EXPECT_EQ(result.out, std::string(kRecognised) +
                             "SMALL   START:000a  END:000b  SIZE:0800\n"
                             "LARGE   START:000c  END:000e  SIZE:0c00\n"
                             "AFTER   START:000f  END:000f  SIZE:0400\n");

@@ -58,7 +58,7 @@ class ReaderTest : public ::testing::Test {
   // Writes a new file of the scratch directory (rewriting one in place
   // costs a flush on some file systems) and returns its path.
   std::string put(const Bytes& bytes) {
-    const std::string path = dir.file("image" + std::to_string(files++));
+    std::string path = dir.file("image" + std::to_string(files++));
     d88test::writeFile(path, bytes);
     return path;
   }
@@ -103,6 +103,7 @@ TEST_F(ReaderTest, ScanCountsTheCompleteHeadersOfTheChain) {
   withTrack.addSector(0, 0, 0, 1, 3, data(0, 1, 1024));
 
   std::vector<Bytes> sixtyFive;
+  sixtyFive.reserve(65);
   for (int i = 0; i < 65; ++i) {
     sixtyFive.push_back(header("IMAGE" + std::to_string(i), std::nullopt));
   }

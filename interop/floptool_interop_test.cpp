@@ -11,11 +11,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "testing/d88_builder.h"
@@ -41,21 +44,28 @@ std::size_t dumpOffsetOfBlock(int block) {
   return (track * kSectors + sector) * kSectorBytes;
 }
 
+// The record with ID C/H/R on track 2C + H, the last one if several are;
+// null if there is none.
+const d88test::Record* findSector(const d88test::Image& image, int c, int h,
+                                  int r) {
+  const auto found = image.tracks.find(2 * c + h);
+  if (found == image.tracks.end()) return nullptr;
+  const d88test::Record* record = nullptr;
+  for (const d88test::Record& candidate : found->second.records) {
+    if (candidate.c == c && candidate.h == h && candidate.r == r) {
+      record = &candidate;
+    }
+  }
+  return record;
+}
+
 // The sectors of an image in C/H/R order, as a dump should hold them.
 Bytes sectorsInOrder(const d88test::Image& image) {
   Bytes dump;
   for (int c = 0; c < kCylinders; ++c) {
     for (int h = 0; h < kHeads; ++h) {
       for (int r = 1; r <= kSectors; ++r) {
-        const auto found = image.tracks.find(2 * c + h);
-        const d88test::Record* record = nullptr;
-        if (found != image.tracks.end()) {
-          for (const d88test::Record& candidate : found->second.records) {
-            if (candidate.c == c && candidate.h == h && candidate.r == r) {
-              record = &candidate;
-            }
-          }
-        }
+        const d88test::Record* record = findSector(image, c, h, r);
         if (record == nullptr || record->data.size() != kSectorBytes) {
           ADD_FAILURE() << "the image lacks a 1024-byte sector C" << c << " H"
                         << h << " R" << r;
@@ -117,6 +127,39 @@ testing::AssertionResult sameDump(const Bytes& expected,
     }
   }
   return testing::AssertionSuccess();
+}
+
+// A listing line, "NAME    START:xxxx  END:xxxx  SIZE:xxxx": the name and
+// the first and last block, in hex.
+struct ListingLine {
+  std::string name;
+  unsigned start = 0;
+  unsigned end = 0;
+};
+
+// The hex number right after `key` in text, if there is one.
+std::optional<unsigned> hexAfter(const std::string& text,
+                                 std::string_view key) {
+  const std::size_t at = text.find(key);
+  if (at == std::string::npos) return std::nullopt;
+  const char* first = text.data() + at + key.size();
+  const char* last = text.data() + text.size();
+  unsigned value = 0;
+  if (std::from_chars(first, last, value, 16).ec != std::errc{}) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<ListingLine> parseListingLine(const std::string& text) {
+  ListingLine entry;
+  entry.name = text.substr(0, text.find(' '));
+  const std::optional<unsigned> start = hexAfter(text, " START:");
+  const std::optional<unsigned> end = hexAfter(text, " END:");
+  if (entry.name.empty() || !start || !end) return std::nullopt;
+  entry.start = *start;
+  entry.end = *end;
+  return entry;
 }
 
 class FloptoolTest : public testing::Test {
@@ -191,12 +234,9 @@ TEST_F(FloptoolTest, SampleFilesAreTheBlocksFloptoolReads) {
   for (std::size_t next; (next = run.out.find('\n', line)) != std::string::npos;
        line = next + 1) {
     const std::string text = run.out.substr(line, next - line);
-    char name[7] = {};
-    unsigned start = 0;
-    unsigned end = 0;
-    ASSERT_EQ(
-        std::sscanf(text.c_str(), "%6s START:%x END:%x", name, &start, &end), 3)
-        << text;
+    const std::optional<ListingLine> entry = parseListingLine(text);
+    ASSERT_TRUE(entry.has_value()) << text;
+    const auto& [name, start, end] = *entry;
     SCOPED_TRACE(name);
     // Blocks are contiguous in the dump only within a track.
     std::string fromDump;
