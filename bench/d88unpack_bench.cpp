@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,8 +41,10 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "testing/d88_builder.h"
@@ -124,6 +127,7 @@ struct Run {
 // the child just before the exec, so the fork is not timed.
 Run runProcess(const std::vector<std::string>& args, const std::string& dir) {
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (const std::string& arg : args)
     argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -252,7 +256,7 @@ struct Case {
   double limitSeconds;  // hostile images: the median's limit
 };
 
-const Case kCases[] = {
+constexpr Case kCases[] = {
     {"a", "realistic 2HD, in order", [] { return realisticImage(false); }, true,
      0},
     {"b", "realistic 2HD, interleaved", [] { return realisticImage(true); },
@@ -355,45 +359,227 @@ int usage() {
   return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Options {
   int realisticRuns = 101;
   int hostileRuns = 7;
   bool trace = true;
   std::string tool = D88UNPACK_TOOL_PATH;
   std::string floorProgram = D88UNPACK_FLOOR_PATH;
-  const char* tmp = std::getenv("TMPDIR");
-  std::string scratchBase = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  std::string scratchBase = "/tmp";
   std::string only = "abcde";
+  std::optional<std::string> writeImagesTo;  // --write-images: only that
+};
+
+// A run count: a whole decimal number, and at least one run whatever it says.
+std::optional<int> parseRuns(const char* text) {
+  const char* end = text + std::strlen(text);
+  int value = 0;
+  const std::from_chars_result parsed = std::from_chars(text, end, value);
+  if (parsed.ec != std::errc{} || parsed.ptr != end) return std::nullopt;
+  return std::max(1, value);
+}
+
+// The options, or nothing for a command line that usage() does not show.
+// --write-images ends the parsing: writing the images is all that is done.
+std::optional<Options> parseArguments(int argc, char** argv) {
+  Options options;
+  const char* tmp = std::getenv("TMPDIR");
+  if (tmp != nullptr && *tmp != '\0') options.scratchBase = tmp;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--runs" && hasValue) {
-      realisticRuns = std::max(1, std::atoi(argv[++i]));
-    } else if (arg == "--hostile-runs" && hasValue) {
-      hostileRuns = std::max(1, std::atoi(argv[++i]));
-    } else if (arg == "--tool" && hasValue) {
-      tool = fs::absolute(argv[++i]).string();
-    } else if (arg == "--floor" && hasValue) {
-      floorProgram = fs::absolute(argv[++i]).string();
-    } else if (arg == "--write-images" && hasValue) {
-      writeImages(argv[++i]);
-      return 0;
-    } else if (arg == "--images" && hasValue) {
-      only = argv[++i];
-    } else if (arg == "--dir" && hasValue) {
-      scratchBase = argv[++i];
-    } else if (arg == "--no-strace") {
-      trace = false;
+    if (arg == "--no-strace") {
+      options.trace = false;
+      continue;
+    }
+    if (i + 1 >= argc) return std::nullopt;
+    const char* value = argv[++i];
+    if (arg == "--runs" || arg == "--hostile-runs") {
+      const std::optional<int> runs = parseRuns(value);
+      if (!runs) return std::nullopt;
+      (arg == "--runs" ? options.realisticRuns : options.hostileRuns) = *runs;
+    } else if (arg == "--tool") {
+      options.tool = fs::absolute(value).string();
+    } else if (arg == "--floor") {
+      options.floorProgram = fs::absolute(value).string();
+    } else if (arg == "--write-images") {
+      options.writeImagesTo = value;
+      return options;
+    } else if (arg == "--images") {
+      options.only = value;
+    } else if (arg == "--dir") {
+      options.scratchBase = value;
     } else {
-      return usage();
+      return std::nullopt;
     }
   }
+  return options;
+}
 
+// The figures of one image's timed runs.
+struct Timings {
+  double toolMedian = 0;
+  double floorMedian = 0;
+  double ratio = 0;     // of the medians
+  double cpuRatio = 0;  // of the CPU times' medians
+  long toolRss = 0;
+  long floorRss = 0;
+};
+
+// Runs the floor and d88unpack `runs` times each, alternating. The RSS of
+// d88unpack counts its first, untimed run too.
+Timings timeRuns(const Options& options, const fs::path& image,
+                 const fs::path& toolDir, const fs::path& floorDir, int runs,
+                 long firstToolRss) {
+  std::vector<double> toolTimes;
+  std::vector<double> floorTimes;
+  std::vector<double> toolCpu;
+  std::vector<double> floorCpu;
+  const auto count = static_cast<std::size_t>(runs);
+  toolTimes.reserve(count);
+  floorTimes.reserve(count);
+  toolCpu.reserve(count);
+  floorCpu.reserve(count);
+  Timings timings;
+  timings.toolRss = firstToolRss;
+  for (int i = 0; i < runs; ++i) {
+    const Run f =
+        runProcess({options.floorProgram, image.string()}, floorDir.string());
+    const Run t = runProcess({options.tool, image.string()}, toolDir.string());
+    floorTimes.push_back(f.seconds);
+    toolTimes.push_back(t.seconds);
+    floorCpu.push_back(f.cpuSeconds);
+    toolCpu.push_back(t.cpuSeconds);
+    timings.floorRss = std::max(timings.floorRss, f.maxRssKiB);
+    timings.toolRss = std::max(timings.toolRss, t.maxRssKiB);
+  }
+  timings.toolMedian = median(toolTimes);
+  timings.floorMedian = median(floorTimes);
+  timings.ratio = timings.toolMedian / timings.floorMedian;
+  timings.cpuRatio = median(toolCpu) / median(floorCpu);
+  return timings;
+}
+
+// Whether both directories hold the same 100 files, compared in a child so
+// that the files' bytes do not swell the benchmark's own memory.
+bool sameFilesWritten(const fs::path& toolDir, const fs::path& floorDir) {
+  return inChild([&] {
+           const auto files = filesIn(toolDir.string());
+           return files.size() == 100 && files == filesIn(floorDir.string())
+                      ? 0
+                      : 1;
+         }) == 0;
+}
+
+bool meetsLimits(const Case& c, const Timings& timings,
+                 const FileCalls& calls) {
+  if (timings.toolRss > kMaxRssKiB) return false;
+  if (c.realistic) {
+    return timings.ratio <= kRealisticRatio &&
+           (!calls.traced || calls.calls <= kRealisticCalls);
+  }
+  return timings.toolMedian <= c.limitSeconds;
+}
+
+void printHeader(const Options& options, const fs::path& scratch) {
+  char date[32];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
+  std::printf("%s; %s; load average %s; scratch in %s (%s)\n", date,
+              machine().c_str(), loadAverage().c_str(),
+              options.scratchBase.c_str(),
+              fileSystem(scratch.string()).c_str());
+  std::printf(
+      "runs: %d per realistic image, %d per hostile one, floor and "
+      "d88unpack alternating; times are medians, RSS the largest\n\n",
+      options.realisticRuns, options.hostileRuns);
+  std::printf("%-36s %7s %10s %10s %6s %6s %8s %8s %6s %11s\n", "image", "KiB",
+              "d88unpack", "floor", "ratio", "cpu", "RSS KiB", "floor", "calls",
+              "bytes read");
+}
+
+void printRow(const Case& c, const fs::path& image, const Timings& timings,
+              const FileCalls& calls, bool met) {
+  const std::string label = std::string(c.key) + "  " + c.label;
+  std::printf(
+      "%-36s %7ju %8.2fms %8.2fms %6.2f %6.2f %8ld %8ld %6s %11s%s\n",
+      label.c_str(), static_cast<std::uintmax_t>(fs::file_size(image) / 1024),
+      timings.toolMedian * 1e3, timings.floorMedian * 1e3, timings.ratio,
+      timings.cpuRatio, timings.toolRss, timings.floorRss,
+      calls.traced ? std::to_string(calls.calls).c_str() : "-",
+      calls.traced ? std::to_string(calls.bytesRead).c_str() : "-",
+      met ? "" : "  over the limit");
+  std::fflush(stdout);
+}
+
+// What the images' rows add up to, for the lines after the table.
+struct Summary {
+  std::vector<std::string> callLines;
+  bool allMet = true;
+};
+
+// Runs one image and prints its row; false, with a message, if d88unpack
+// and the floor do not write the same files of a realistic image.
+bool runCase(const Case& c, const Options& options, const fs::path& scratch,
+             Summary& summary) {
+  const fs::path image = scratch / (std::string(c.key) + ".d88");
+  const fs::path toolDir = scratch / (std::string(c.key) + "-d88unpack");
+  const fs::path floorDir = scratch / (std::string(c.key) + "-floor");
+  fs::create_directory(toolDir);
+  fs::create_directory(floorDir);
+
+  // A first run of each, also to check that the floor does the same work.
+  const Run toolFirst =
+      runProcess({options.tool, image.string()}, toolDir.string());
+  runProcess({options.floorProgram, image.string()}, floorDir.string());
+  if (c.realistic &&
+      (toolFirst.status != 0 || !sameFilesWritten(toolDir, floorDir))) {
+    std::fprintf(stderr,
+                 "d88unpack_bench: %s: d88unpack (status %d) and the floor "
+                 "do not write the same files\n",
+                 c.key, toolFirst.status);
+    return false;
+  }
+
+  const Timings timings =
+      timeRuns(options, image, toolDir, floorDir,
+               c.realistic ? options.realisticRuns : options.hostileRuns,
+               toolFirst.maxRssKiB);
+
+  FileCalls calls;
+  if (options.trace) {
+    const fs::path traceDir = scratch / (std::string(c.key) + "-strace");
+    fs::create_directory(traceDir);
+    calls =
+        traceFileCalls(options.tool, image.string(), traceDir.string(),
+                       (scratch / (std::string(c.key) + ".strace")).string());
+    summary.callLines.push_back(std::string(c.key) + ": " +
+                                describeCalls(calls));
+  }
+
+  const bool met = meetsLimits(c, timings, calls);
+  summary.allMet = summary.allMet && met;
+  printRow(c, image, timings, calls, met);
+  return true;
+}
+
+void printFooter(const Summary& summary) {
+  std::printf("\nd88unpack's system calls on the image file (strace -f):\n");
+  for (const std::string& line : summary.callLines) {
+    std::printf("  %s\n", line.c_str());
+  }
+  std::printf(
+      "\nlimits: realistic (a, b) <= %.2fx the floor and <= %ld calls on the "
+      "image; c, e <= %.1f s; d <= %.1f s; RSS <= %ld KiB: %s\n"
+      "load average at the end %s\n",
+      kRealisticRatio, kRealisticCalls, kEmptyRecordsSeconds,
+      kByteRecordsSeconds, kMaxRssKiB,
+      summary.allMet ? "all met" : "NOT all met", loadAverage().c_str());
+}
+
+int runBenchmark(const Options& options) {
   // Absolute, as the programs run in directories of their own.
   std::string scratchTemplate =
-      fs::absolute(scratchBase).string() + "/d88unpack_bench.XXXXXX";
+      fs::absolute(options.scratchBase).string() + "/d88unpack_bench.XXXXXX";
   if (mkdtemp(scratchTemplate.data()) == nullptr) {
     std::perror("d88unpack_bench: mkdtemp");
     return 1;
@@ -408,105 +594,25 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  char date[32];
-  const std::time_t now = std::time(nullptr);
-  std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
-  std::printf("%s; %s; load average %s; scratch in %s (%s)\n", date,
-              machine().c_str(), loadAverage().c_str(), scratchBase.c_str(),
-              fileSystem(scratch.string()).c_str());
-  std::printf(
-      "runs: %d per realistic image, %d per hostile one, floor and "
-      "d88unpack alternating; times are medians, RSS the largest\n\n",
-      realisticRuns, hostileRuns);
-  std::printf("%-36s %7s %10s %10s %6s %6s %8s %8s %6s %11s\n", "image", "KiB",
-              "d88unpack", "floor", "ratio", "cpu", "RSS KiB", "floor", "calls",
-              "bytes read");
-  bool allMet = true;
-  std::vector<std::string> callLines;
+  printHeader(options, scratch);
+  Summary summary;
   for (const Case& c : kCases) {
-    if (only.find(c.key) == std::string::npos) continue;
-    const fs::path image = scratch / (std::string(c.key) + ".d88");
-    const fs::path toolDir = scratch / (std::string(c.key) + "-d88unpack");
-    const fs::path floorDir = scratch / (std::string(c.key) + "-floor");
-    fs::create_directory(toolDir);
-    fs::create_directory(floorDir);
-
-    // A first run of each, also to check that the floor does the same work.
-    const Run toolFirst = runProcess({tool, image.string()}, toolDir.string());
-    runProcess({floorProgram, image.string()}, floorDir.string());
-    if (c.realistic && (toolFirst.status != 0 ||
-                        inChild([&] {
-                          const auto files = filesIn(toolDir.string());
-                          return files.size() == 100 &&
-                                         files == filesIn(floorDir.string())
-                                     ? 0
-                                     : 1;
-                        }) != 0)) {
-      std::fprintf(stderr,
-                   "d88unpack_bench: %s: d88unpack (status %d) and the floor "
-                   "do not write the same files\n",
-                   c.key, toolFirst.status);
-      return 1;
-    }
-
-    const int runs = c.realistic ? realisticRuns : hostileRuns;
-    std::vector<double> toolTimes, floorTimes, toolCpu, floorCpu;
-    long toolRss = toolFirst.maxRssKiB;
-    long floorRss = 0;
-    for (int i = 0; i < runs; ++i) {
-      const Run f =
-          runProcess({floorProgram, image.string()}, floorDir.string());
-      const Run t = runProcess({tool, image.string()}, toolDir.string());
-      floorTimes.push_back(f.seconds);
-      toolTimes.push_back(t.seconds);
-      floorCpu.push_back(f.cpuSeconds);
-      toolCpu.push_back(t.cpuSeconds);
-      floorRss = std::max(floorRss, f.maxRssKiB);
-      toolRss = std::max(toolRss, t.maxRssKiB);
-    }
-    const double toolMedian = median(toolTimes);
-    const double floorMedian = median(floorTimes);
-    const double ratio = toolMedian / floorMedian;
-    const double cpuRatio = median(toolCpu) / median(floorCpu);
-
-    FileCalls calls;
-    if (trace) {
-      const fs::path traceDir = scratch / (std::string(c.key) + "-strace");
-      fs::create_directory(traceDir);
-      calls =
-          traceFileCalls(tool, image.string(), traceDir.string(),
-                         (scratch / (std::string(c.key) + ".strace")).string());
-      callLines.push_back(std::string(c.key) + ": " + describeCalls(calls));
-    }
-
-    bool met = toolRss <= kMaxRssKiB;
-    if (c.realistic) {
-      met = met && ratio <= kRealisticRatio &&
-            (!calls.traced || calls.calls <= kRealisticCalls);
-    } else {
-      met = met && toolMedian <= c.limitSeconds;
-    }
-    allMet = allMet && met;
-
-    const std::string label = std::string(c.key) + "  " + c.label;
-    std::printf(
-        "%-36s %7ju %8.2fms %8.2fms %6.2f %6.2f %8ld %8ld %6s %11s%s\n",
-        label.c_str(), static_cast<std::uintmax_t>(fs::file_size(image) / 1024),
-        toolMedian * 1e3, floorMedian * 1e3, ratio, cpuRatio, toolRss, floorRss,
-        calls.traced ? std::to_string(calls.calls).c_str() : "-",
-        calls.traced ? std::to_string(calls.bytesRead).c_str() : "-",
-        met ? "" : "  over the limit");
-    std::fflush(stdout);
+    if (options.only.find(c.key) == std::string::npos) continue;
+    if (!runCase(c, options, scratch, summary)) return 1;
   }
-  std::printf("\nd88unpack's system calls on the image file (strace -f):\n");
-  for (const std::string& line : callLines) std::printf("  %s\n", line.c_str());
-  std::printf(
-      "\nlimits: realistic (a, b) <= %.2fx the floor and <= %ld calls on the "
-      "image; c, e <= %.1f s; d <= %.1f s; RSS <= %ld KiB: %s\n"
-      "load average at the end %s\n",
-      kRealisticRatio, kRealisticCalls, kEmptyRecordsSeconds,
-      kByteRecordsSeconds, kMaxRssKiB, allMet ? "all met" : "NOT all met",
-      loadAverage().c_str());
+  printFooter(summary);
   fs::remove_all(scratch);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::optional<Options> options = parseArguments(argc, argv);
+  if (!options) return usage();
+  if (options->writeImagesTo) {
+    writeImages(*options->writeImagesTo);
+    return 0;
+  }
+  return runBenchmark(*options);
 }
