@@ -53,8 +53,7 @@ constexpr std::string_view kUnsupported =
     "\x96\xA2\x91\xCE\x89\x9E\x82\xCC\x83\x66\x83\x42\x83\x58\x83\x4E"
     "\x83\x43\x83\x81\x81\x5B\x83\x57\x8C\x60\x8E\xAE\x82\xC5\x82\xB7.\n";
 
-// What a tree holds, by path below its root: "file:" and the bytes, "dir",
-// "link:" and the target, or "other" (a FIFO).
+// A directory tree as d88test::snapshot describes it.
 using Tree = std::map<std::string, std::string>;
 
 // Names can hold any byte; show them escaped.
